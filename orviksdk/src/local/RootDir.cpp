@@ -76,7 +76,11 @@ Error RootDir::openDir(const StorePath& dir, bool readable, const char* operatio
       return Error();
     }
     err = errno;
-  } else {
+  }
+  // Without openat2, or to tell a link on the way (ELOOP) from a file
+  // (ENOTDIR) when openat2 could not say which: walk the components.
+  if (!haveOpenat2_ || err == ENOTDIR || err == ELOOP) {
+    err = 0;
     Fd current = Fd::Borrowed(root_.get());
     const std::string& path = dir.rel();
     size_t start = 0;

@@ -36,7 +36,7 @@ int AttrTruth(PyObject* self, const char* name) {
 }
 
 PyObject* RaiseIOError(const OvkStatus& status) {
-  return RaiseStatus(status, PyExc_IOError);
+  return RaiseStatus(status, StatusMapping::kIOError);
 }
 
 OvkWriter* GetWriter(PyObject* self) {
@@ -237,8 +237,8 @@ PyObject* FileStream_read(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyRef position(PyObject_CallMethod(self, "tell", nullptr));
     if (!position) return nullptr;
     PyRef remaining(PyNumber_Subtract(size.get(), position.get()));
-    if (!remaining || ToInt64(remaining.get(), &count) < 0) return nullptr;
-  } else if (ToInt64(nbytes, &count) < 0) {
+    if (!remaining || !ObjectAsInt64(remaining.get(), &count)) return nullptr;
+  } else if (!ObjectAsInt64(nbytes, &count)) {
     return nullptr;
   }
   return ReadCount(self, count);
@@ -257,7 +257,7 @@ PyObject* FileStream_pread(PyObject* self, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   int64_t count = 0, offset = 0;
-  if (ToInt64(nbytes_obj, &count) < 0 || ToInt64(offset_obj, &offset) < 0) {
+  if (!ObjectAsInt64(nbytes_obj, &count) || !ObjectAsInt64(offset_obj, &offset)) {
     return nullptr;
   }
   OvkReader* reader = FileStream_GetReader(self);
@@ -284,8 +284,8 @@ PyObject* FileStream_seek(PyObject* self, PyObject* args, PyObject* kwargs) {
   }
   int64_t position = 0;
   int32_t whence = 0;
-  if (ToInt64(position_obj, &position) < 0) return nullptr;
-  if (whence_obj != nullptr && ToInt32(whence_obj, &whence) < 0) {
+  if (!ObjectAsInt64(position_obj, &position)) return nullptr;
+  if (whence_obj != nullptr && !ObjectAsInt32(whence_obj, &whence)) {
     return nullptr;
   }
   if (CallCheck(self, "_assert_seekable") < 0) return nullptr;
@@ -321,7 +321,7 @@ PyObject* FileStream_seek(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* RaiseUnsupported() {
-  PyRef unsupported(ModuleGlobal("UnsupportedOperation"));
+  PyRef unsupported(FsGlobal("UnsupportedOperation"));
   if (unsupported) PyErr_SetNone(unsupported.get());
   return nullptr;
 }
@@ -408,19 +408,8 @@ PyObject* FileStream_assert_seekable(PyObject* self, PyObject*) {
   Py_RETURN_NONE;
 }
 
-PyObject* FileStream_reduce(PyObject*, PyObject*) {
-  PyErr_SetString(PyExc_TypeError,
-                  "no default __reduce__ due to non-trivial __cinit__");
-  return nullptr;
-}
-
-PyObject* FileStream_setstate(PyObject* self, PyObject*) {
-  return FileStream_reduce(self, nullptr);
-}
-
 #define KW_METHOD(name, fn) \
-  {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)), \
-   METH_VARARGS | METH_KEYWORDS, nullptr}
+  { name, OVK_METH(fn), METH_VARARGS | METH_KEYWORDS, nullptr }
 
 PyMethodDef kFileStreamMethods[] = {
     {"__enter__", FileStream_enter, METH_NOARGS, nullptr},
@@ -446,8 +435,7 @@ PyMethodDef kFileStreamMethods[] = {
     {"_assert_readable", FileStream_assert_readable, METH_NOARGS, nullptr},
     {"_assert_writable", FileStream_assert_writable, METH_NOARGS, nullptr},
     {"_assert_seekable", FileStream_assert_seekable, METH_NOARGS, nullptr},
-    {"__reduce__", FileStream_reduce, METH_NOARGS, nullptr},
-    {"__setstate__", FileStream_setstate, METH_O, nullptr},
+    OVK_REFUSE_PICKLING_METHODS(RefuseReduce),
     {nullptr, nullptr, 0, nullptr}};
 
 #undef KW_METHOD
@@ -641,11 +629,11 @@ PyObject* FileSystem_open(PyObject* self, PyObject* args, PyObject* kwargs) {
   OpenMode mode = OpenMode::kRead;
   if (mode_obj != nullptr && ParseMode(mode_obj, &mode) < 0) return nullptr;
   std::string path;
-  if (PathAsBytes(path_obj, &path) < 0) return nullptr;
+  if (!PathAsBytes(path_obj, &path)) return nullptr;
   int32_t buffer_size = 0;
   int wanted = PyObject_IsTrue(buffer_size_obj);
   if (wanted < 0) return nullptr;
-  if (wanted && ToInt32(buffer_size_obj, &buffer_size) < 0) return nullptr;
+  if (wanted && !ObjectAsInt32(buffer_size_obj, &buffer_size)) return nullptr;
 
   std::shared_ptr<OvkFileSystem> client =
       reinterpret_cast<FileSystemObject*>(self)->client;
@@ -665,9 +653,7 @@ PyObject* FileSystem_open(PyObject* self, PyObject* args, PyObject* kwargs) {
   }
   Py_END_ALLOW_THREADS
   if (!status.ok()) {
-    return RaiseStatus(status, status.code() == OvkStatus::kNotFound
-                                   ? PyExc_FileNotFoundError
-                                   : PyExc_IOError);
+    return RaiseStatus(status, StatusMapping::kNotFoundIsMissing);
   }
   stream->is_readable = mode == OpenMode::kRead;
   stream->is_writable = mode != OpenMode::kRead;
@@ -677,33 +663,40 @@ PyObject* FileSystem_open(PyObject* self, PyObject* args, PyObject* kwargs) {
   return stream_obj.release();
 }
 
-PyTypeObject FileStream_Type = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-    "_fs.FileStream",                        // tp_name
-    sizeof(FileStreamObject),                // tp_basicsize
-};
+PyObject* FileSystem_call_open(PyObject* self, PyObject* path, PyObject* mode,
+                               PyObject* buffer_size) {
+  PyRef args(buffer_size != nullptr ? PyTuple_Pack(3, path, mode, buffer_size)
+             : mode != nullptr      ? PyTuple_Pack(2, path, mode)
+                                    : PyTuple_Pack(1, path));
+  if (!args) return nullptr;
+  PyRef override_fn(FindOverride(self, &FileSystem_Type, "open",
+                                 OVK_METH(FileSystem_open)));
+  if (override_fn) return PyObject_Call(override_fn.get(), args.get(), nullptr);
+  if (PyErr_Occurred()) return nullptr;
+  return FileSystem_open(self, args.get(), nullptr);
+}
+
+PyTypeObject FileStream_Type = [] {
+  PyTypeObject type =
+      NewStaticType("_fs.FileStream", sizeof(FileStreamObject));
+  type.tp_flags |= Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_FINALIZE;
+  type.tp_doc = "The class for file streams.";
+  type.tp_base = &Weakrefable_Type;
+  type.tp_new = FileStream_new;
+  type.tp_dealloc = FileStream_dealloc;
+  type.tp_finalize = FileStream_finalize;
+  type.tp_traverse = FileStream_traverse;
+  type.tp_free = PyObject_GC_Del;
+  type.tp_repr = FileStream_repr;
+  type.tp_iter = FileStream_iter;
+  type.tp_iternext = FileStream_iternext;
+  type.tp_methods = kFileStreamMethods;
+  type.tp_getset = kFileStreamGetSet;
+  return type;
+}();
 
 int FileStream_ExecTypes(PyObject* module) {
-  PyTypeObject* type = &FileStream_Type;
-  type->tp_dealloc = FileStream_dealloc;
-  type->tp_repr = FileStream_repr;
-  type->tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
-                   Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_FINALIZE;
-  type->tp_doc = "The class for file streams.";
-  type->tp_traverse = FileStream_traverse;
-  type->tp_iter = FileStream_iter;
-  type->tp_iternext = FileStream_iternext;
-  type->tp_methods = kFileStreamMethods;
-  type->tp_getset = kFileStreamGetSet;
-  type->tp_base = &Weakrefable_Type;
-  type->tp_new = FileStream_new;
-  type->tp_free = PyObject_GC_Del;
-  type->tp_finalize = FileStream_finalize;
-  if (PyType_Ready(type) < 0) return -1;
-  Py_INCREF(type);
-  if (PyModule_AddObject(module, "FileStream",
-                         reinterpret_cast<PyObject*>(type)) < 0) {
-    Py_DECREF(type);
+  if (ReadyAndPublishType(module, "FileStream", &FileStream_Type) < 0) {
     return -1;
   }
   return Transfers_ExecTypes(module);

@@ -16,7 +16,7 @@
 
 #include "OvkReader.h"
 #include "OvkWriter.h"
-#include "internal.h"
+#include "common.h"
 
 struct FileStreamObject {
   WeakrefableObject base;
@@ -41,6 +41,12 @@ int FileStream_ExecMembers(PyObject* module);
 // FileSystem.open(path, mode='rb', buffer_size=None): the native-table
 // method of FileSystem. self must be a FileSystem.
 PyObject* FileSystem_open(PyObject* self, PyObject* args, PyObject* kwargs);
+
+// open through the override check: a Python-level open that replaces the
+// module's own is called instead. mode and buffer_size may be nullptr, and
+// are then left out of the call (so the callee's defaults apply).
+PyObject* FileSystem_call_open(PyObject* self, PyObject* path, PyObject* mode,
+                               PyObject* buffer_size);
 
 // The native reader of a stream after self._assert_readable() (looked up on
 // the object, so a subclass's override runs). NULL with an exception set

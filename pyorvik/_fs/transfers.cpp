@@ -9,7 +9,7 @@
 
 #include "OvkConfig.h"
 #include "filestream.h"
-#include "internal.h"
+#include "common.h"
 
 namespace {
 
@@ -32,8 +32,6 @@ struct WriterObject {
   int done;               // set by the caller once it hands over no more
   PyObject* error;        // the exception that ended the writer, or NULL
 };
-
-extern PyTypeObject Writer_Type;
 
 WriterObject* AsWriter(PyObject* self) {
   return reinterpret_cast<WriterObject*>(self);
@@ -61,7 +59,7 @@ void RecordError(WriterObject* writer) {
 // empty. Polls the queue with a short timeout so that it notices `done`.
 // Returns 0, or -1 with the exception that ended the loop set.
 int DrainQueue(WriterObject* writer) {
-  PyRef queue_empty(ModuleGlobal("QueueEmpty"));
+  PyRef queue_empty(FsGlobal("QueueEmpty"));
   if (!queue_empty) return -1;
   PyRef get(PyObject_GetAttrString(writer->write_queue, "get"));
   if (!get) return -1;
@@ -134,11 +132,16 @@ void Writer_dealloc(PyObject* self) {
   Py_TYPE(self)->tp_free(self);
 }
 
-PyTypeObject Writer_Type = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-    "_fs._TransferWriter",  // tp_name
-    sizeof(WriterObject),   // tp_basicsize
-};
+PyTypeObject Writer_Type = [] {
+  PyTypeObject type =
+      NewStaticType("_fs._TransferWriter", sizeof(WriterObject));
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+  type.tp_dealloc = Writer_dealloc;
+  type.tp_call = Writer_call;
+  type.tp_traverse = Writer_traverse;
+  type.tp_clear = Writer_clear;
+  return type;
+}();
 
 // --- the calling side ------------------------------------------------------
 
@@ -149,8 +152,8 @@ class Transfer {
  public:
   // -1 with an exception set on failure; the target is not closed here.
   int Create(PyRef queue, PyObject* target, bool owns_target) {
-    PyRef threading(ModuleGlobal("threading"));
-    PyRef time(ModuleGlobal("time"));
+    PyRef threading(FsGlobal("threading"));
+    PyRef time(FsGlobal("time"));
     if (!threading || !time) return -1;
     writer_.reset(PyObject_GC_New(PyObject, &Writer_Type));
     if (!writer_) return -1;
@@ -245,13 +248,6 @@ class Transfer {
   bool started_ = false;
 };
 
-// The host's built-in function `name`. New reference.
-PyObject* Builtin(const char* name) {
-  PyRef builtins(PyImport_ImportModule("builtins"));
-  if (!builtins) return nullptr;
-  return PyObject_GetAttrString(builtins.get(), name);
-}
-
 // buffer_size, or DEFAULT_BUFFER_SIZE (from the module's globals, read at
 // each call) when it is false. New reference.
 PyObject* ChunkSize(PyObject* buffer_size) {
@@ -261,7 +257,7 @@ PyObject* ChunkSize(PyObject* buffer_size) {
     Py_INCREF(buffer_size);
     return buffer_size;
   }
-  return ModuleGlobal("DEFAULT_BUFFER_SIZE");
+  return FsGlobal("DEFAULT_BUFFER_SIZE");
 }
 
 // The read request size of download. Checked before anything is opened or
@@ -291,7 +287,7 @@ PyObject* OpenDestination(PyObject* stream_or_path, bool* owned) {
   }
   PyErr_Clear();
   *owned = true;
-  PyRef builtin_open(Builtin("open"));
+  PyRef builtin_open(FsBuiltin("open"));
   if (!builtin_open) return nullptr;
   return PyObject_CallFunction(builtin_open.get(), "Os", stream_or_path, "wb");
 }
@@ -309,7 +305,7 @@ int DownloadLoop(OvkReader* reader, int32_t size, char* buffer,
     Py_END_ALLOW_THREADS
     bool end = !status.ok();
     if (end && !isEndOfFile(status)) {
-      RaiseStatus(status, PyExc_IOError);
+      RaiseStatus(status, StatusMapping::kIOError);
       return -1;
     }
     PyRef chunk(PyBytes_FromStringAndSize(view.data(),
@@ -376,10 +372,12 @@ PyObject* CallTransfer(PyObject* stream, const char* method, PyObject* arg,
   return PyObject_Call(callable.get(), args.get(), kwargs.get());
 }
 
-// self.open(path, mode), through attribute lookup so that a subclass's
-// override is the one called.
+// self.open(path, mode) through the override check, so that a subclass's
+// open is the one called.
 PyObject* OpenInStore(PyObject* self, PyObject* path, const char* mode) {
-  return PyObject_CallMethod(self, "open", "Os", path, mode);
+  PyRef mode_obj(PyUnicode_FromString(mode));
+  if (!mode_obj) return nullptr;
+  return FileSystem_call_open(self, path, mode_obj.get(), nullptr);
 }
 
 // buffer_size as given, or, when it is None and the connection's
@@ -417,7 +415,7 @@ PyObject* FileStream_download(PyObject* self, PyObject* args,
   int32_t size = 0;
   if (ReadSize(size_obj.get(), &size) < 0) return nullptr;
 
-  PyRef queue_type(ModuleGlobal("Queue"));
+  PyRef queue_type(FsGlobal("Queue"));
   if (!queue_type) return nullptr;
   PyRef queue(PyObject_CallFunction(queue_type.get(), "l", kQueueCapacity));
   if (!queue) return nullptr;
@@ -458,7 +456,7 @@ PyObject* FileStream_upload(PyObject* self, PyObject* args, PyObject* kwargs) {
                                    &buffer_size)) {
     return nullptr;
   }
-  PyRef queue_type(ModuleGlobal("Queue"));
+  PyRef queue_type(FsGlobal("Queue"));
   if (!queue_type) return nullptr;
   PyRef queue(PyObject_CallFunction(queue_type.get(), "l", kQueueCapacity));
   if (!queue) return nullptr;
@@ -496,7 +494,7 @@ PyObject* FileSystem_download(PyObject* self, PyObject* args,
                             &from_config));
   if (!size) return nullptr;
   if (from_config) {
-    PyRef print(Builtin("print"));
+    PyRef print(FsBuiltin("print"));
     if (!print) return nullptr;
     PyRef printed(PyObject_CallFunction(print.get(), "sO",
                                         "download_buffer_size", size.get()));
@@ -554,12 +552,4 @@ PyObject* FileSystem_copy_file(PyObject* self, PyObject* args,
   });
 }
 
-int Transfers_ExecTypes(PyObject*) {
-  PyTypeObject* type = &Writer_Type;
-  type->tp_dealloc = Writer_dealloc;
-  type->tp_call = Writer_call;
-  type->tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
-  type->tp_traverse = Writer_traverse;
-  type->tp_clear = Writer_clear;
-  return PyType_Ready(type);
-}
+int Transfers_ExecTypes(PyObject*) { return PyType_Ready(&Writer_Type); }

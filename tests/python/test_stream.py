@@ -12,11 +12,9 @@ from pyorvik import _fs
 
 
 @pytest.fixture
-def store(tmp_path):
-    """A connected FileSystem over an empty store directory."""
-    root = tmp_path / "store"
-    root.mkdir()
-    return Store(pyorvik.connect("file://" + str(root), "tester"), root)
+def store(fs, store_root):
+    """The connected FileSystem and the directory under it."""
+    return Store(fs, store_root)
 
 
 class Store:

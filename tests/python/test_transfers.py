@@ -33,10 +33,9 @@ def connect(root, **settings):
 
 
 @pytest.fixture
-def store(tmp_path):
-    root = tmp_path / "store"
-    root.mkdir()
-    return Store(connect(root), root)
+def store(fs, store_root):
+    """The connected FileSystem and the directory under it."""
+    return Store(fs, store_root)
 
 
 @pytest.fixture(autouse=True)

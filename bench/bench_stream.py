@@ -1,6 +1,6 @@
 """FileStream against Python's built-in file objects on the same files.
 
-Each case runs in a fresh interpreter (so peak memory is its own), three
+Each case runs in a fresh interpreter (so peak memory is its own), five
 times, keeping the best time. The store is the local backend over a
 temporary directory, and the peer reads and writes the very same files, so
 both sides see a warm page cache. Prints one line per case with both

@@ -4,7 +4,7 @@ objects with the same 1 MiB chunks, on the same files.
 FileSystem.download (store -> local path), FileSystem.upload (local file
 object -> store) and FileSystem.copy_file (store -> store) each copy the
 whole source file; the peer copies the same bytes from and to the same
-directory. Each case runs in a fresh interpreter, three times, best time
+directory. Each case runs in a fresh interpreter, five times, best time
 kept; ratio = peer time / our time. Peak memory above the process's
 baseline must stay within 64 MiB: the transfers bound their queue, so a
 1 GiB file must never be held whole.

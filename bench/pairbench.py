@@ -12,12 +12,11 @@ holds the whole file in memory.
 import contextlib
 import json
 import os
-import resource
 import subprocess
 import sys
 import time
 
-ROUNDS = 3
+ROUNDS = 5
 MIB = 1 << 20
 
 
@@ -42,16 +41,22 @@ class Context:
         self.seconds = time.perf_counter() - start
 
 
-def rss():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+def memory_kib(field):
+    """A size from /proc/self/status: VmRSS now, VmHWM the peak so far.
+    (getrusage's maxrss would not do: it keeps the parent's peak across
+    fork and exec.)"""
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) * 1024
+    raise RuntimeError("no %s in /proc/self/status" % field)
 
 
 def child(cases, name, side, work, size):
     ctx = Context(side == "ours", work, int(size))
-    baseline = rss()
+    baseline = memory_kib("VmRSS")
     cases[name][0](ctx)
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    peak = memory_kib("VmHWM")
     print(json.dumps({"seconds": ctx.seconds, "peak": max(0, peak - baseline)}))
     return 0
 

@@ -86,13 +86,17 @@ PyObject* RaiseStatus(const OvkStatus& status, StatusMapping mapping);
 // Conversions between Python objects and native values.
 
 // str (UTF-8 encoded) or bytes; anything else raises TypeError
-// "Path must be a string".
+// "Path must be a string". A NUL inside raises ValueError "embedded null
+// byte": the SDK would cut the path short there.
 bool PathAsBytes(PyObject* path, std::string* out);
 // bytes or bytearray, copied verbatim; anything else (str too) raises the
 // interpreter's TypeError for a value that is not a bytes object.
 bool BytesLikeAsString(PyObject* obj, std::string* out);
 // tobytes() then BytesLikeAsString(): str, bytes or bytearray.
 bool TextAsString(PyObject* obj, std::string* out);
+// TextAsString() for a user, owner or group name that goes to the SDK; a
+// NUL inside raises ValueError "embedded null byte".
+bool NameAsString(PyObject* obj, std::string* out);
 // A new bytes object with the same bytes.
 PyObject* StringAsBytes(const std::string& value);
 // An int, or an object with __int__ (a float is truncated toward zero),

@@ -4,6 +4,14 @@
 
 #include "common.h"
 
+// The SDK takes NUL-terminated texts, so a NUL inside a path or name would
+// silently cut it short: "/keep\0/x" would reach the store as "/keep".
+static bool RejectEmbeddedNul(const std::string& value) {
+  if (value.find('\0') == std::string::npos) return true;
+  PyErr_SetString(PyExc_ValueError, "embedded null byte");
+  return false;
+}
+
 bool PathAsBytes(PyObject* path, std::string* out) {
   if (!PyBytes_Check(path) && !PyUnicode_Check(path)) {
     PyErr_SetString(PyExc_TypeError, "Path must be a string");
@@ -11,7 +19,11 @@ bool PathAsBytes(PyObject* path, std::string* out) {
   }
   PyRef encoded(Compat_ToBytes(path));
   if (!encoded) return false;
-  return BytesLikeAsString(encoded.get(), out);
+  return BytesLikeAsString(encoded.get(), out) && RejectEmbeddedNul(*out);
+}
+
+bool NameAsString(PyObject* obj, std::string* out) {
+  return TextAsString(obj, out) && RejectEmbeddedNul(*out);
 }
 
 bool BytesLikeAsString(PyObject* obj, std::string* out) {

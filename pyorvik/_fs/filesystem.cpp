@@ -80,7 +80,7 @@ PyObject* Connect(PyObject* self, PyObject* uri, PyObject* user,
   }
   // A missing user connects as the empty user name, which the SDK accepts.
   std::string user_bytes;
-  if (user != Py_None && !TextAsString(user, &user_bytes)) return nullptr;
+  if (user != Py_None && !NameAsString(user, &user_bytes)) return nullptr;
   fs->user = std::move(user_bytes);
   // A missing Config connects with an empty map; the field keeps that map
   // so that the transfers always have one to read.

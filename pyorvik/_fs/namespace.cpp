@@ -225,8 +225,8 @@ PyObject* FileSystem_chown(PyObject* self, PyObject* args, PyObject* kwds) {
   std::string owner;
   std::string group;
   if (!PathAsBytes(path_obj, &path) ||
-      (owner_obj != Py_None && !TextAsString(owner_obj, &owner)) ||
-      (group_obj != Py_None && !TextAsString(group_obj, &group))) {
+      (owner_obj != Py_None && !NameAsString(owner_obj, &owner)) ||
+      (group_obj != Py_None && !NameAsString(group_obj, &group))) {
     return nullptr;
   }
   OvkFileSystem* client = Client(self);

@@ -46,12 +46,15 @@ def subprocess_env(extra=None):
     return env
 
 
-def run_python(snippet, env=None, timeout=120):
+def _run_python(snippet, env=None, timeout=120):
     """Runs a Python snippet in a child interpreter; returns the completed
     process (stdout and stderr as text)."""
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(snippet)],
         env=subprocess_env(env),
+        # Not the repository root, whose source pyorvik/ would shadow the
+        # staged package.
+        cwd=os.path.join(BUILD_DIR, "python") if BUILD_DIR else None,
         capture_output=True,
         text=True,
         timeout=timeout,
@@ -68,7 +71,7 @@ def fake_sdk_library():
     return path
 
 
-def run_with_fake_sdk(snippet, timeout=120):
+def _run_with_fake_sdk(snippet, timeout=120):
     """Runs a snippet with the fake SDK preloaded in place of the real one,
     for failures that real storage cannot produce on demand. The snippet can
     drive the fake through ctypes: `FAKE = ctypes.CDLL(FAKE_SDK)` with the
@@ -77,5 +80,19 @@ def run_with_fake_sdk(snippet, timeout=120):
     preload = os.environ.get("LD_PRELOAD", "")
     preload = (preload + " " + library).strip()
     prologue = "import ctypes\nFAKE_SDK = %r\n" % library
-    return run_python(prologue + textwrap.dedent(snippet),
-                      env={"LD_PRELOAD": preload}, timeout=timeout)
+    return _run_python(prologue + textwrap.dedent(snippet),
+                       env={"LD_PRELOAD": preload}, timeout=timeout)
+
+
+@pytest.fixture
+def run_python():
+    """run_python(snippet, env=None): a snippet in a child interpreter that
+    imports the same build."""
+    return _run_python
+
+
+@pytest.fixture
+def run_with_fake_sdk():
+    """run_with_fake_sdk(snippet): a snippet in a child interpreter with the
+    fake SDK in place of the real one."""
+    return _run_with_fake_sdk

@@ -13,7 +13,6 @@
 import argparse
 import json
 import os
-import resource
 import subprocess
 import sys
 import tempfile
@@ -42,9 +41,15 @@ def best_times(rounds, ours, peer):
     return best
 
 
-def rss_bytes():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+def status_bytes(field):
+    """A memory figure of this process from /proc/self/status, in bytes.
+    VmHWM (the peak) starts afresh at exec, unlike ru_maxrss, which keeps
+    the parent's peak across fork and exec."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1]) * 1024
+    raise KeyError(field)
 
 
 def memory_probe(root):
@@ -52,14 +57,12 @@ def memory_probe(root):
     listdir, relative to the memory before it."""
     fs = pyorvik.connect("file://" + root)
     fs.get_file_info("/")
-    before = rss_bytes()
-    peak_before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    before = status_bytes("VmRSS")
     entries = fs.listdir("/d")
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-    retained = rss_bytes() - before
+    peak = status_bytes("VmHWM")
+    retained = status_bytes("VmRSS") - before
     print(json.dumps({"entries": len(entries), "before": before,
-                      "peak_before": peak_before, "peak": peak,
-                      "retained": retained}))
+                      "peak": peak, "retained": retained}))
 
 
 def measure_memory(root):

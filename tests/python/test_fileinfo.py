@@ -159,3 +159,11 @@ def test_from_a_real_directory_and_symlink(fs, store_root):
     assert repr(directory) == "<FileInfo for %r: type=Directory>" % directory.path
     link = fs.get_file_info("/link")
     assert link.is_symlink and "type=Symlink" in repr(link)
+
+
+def test_out_of_range_type_becomes_unknown_without_assertions(run_python):
+    result = run_python("""
+        from pyorvik._fs import FileInfo
+        print(repr(FileInfo("x", 9)))
+    """, env={"PYTHONOPTIMIZE": "1"})
+    assert result.stdout.strip() == "<FileInfo for 'x': type=Unknown>", result.stderr

@@ -605,11 +605,6 @@ int ParseMode(PyObject* mode, OpenMode* out) {
 
 OvkReader* FileStream_GetReader(PyObject* self) {
   if (CallCheck(self, "_assert_readable") < 0) return nullptr;
-  if (!PyObject_TypeCheck(self, &FileStream_Type)) {
-    PyErr_Format(PyExc_TypeError, "expected a FileStream, got %.200s",
-                 Py_TYPE(self)->tp_name);
-    return nullptr;
-  }
   return AsStream(self)->reader.get();
 }
 

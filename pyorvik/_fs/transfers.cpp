@@ -262,7 +262,9 @@ PyObject* ChunkSize(PyObject* buffer_size) {
 
 // The read request size of download. Checked before anything is opened or
 // started: a value that is not an integer, negative, or past 32 bits fails
-// here, so no thread, buffer or destination file is left behind.
+// here, so no thread, buffer or destination file is left behind. Zero (only
+// reachable by rebinding DEFAULT_BUFFER_SIZE) is refused as well: reads of
+// zero bytes never reach the end of the file.
 int ReadSize(PyObject* size_obj, int32_t* out) {
   PyRef index(PyNumber_Index(size_obj));
   if (!index) return -1;
@@ -270,6 +272,10 @@ int ReadSize(PyObject* size_obj, int32_t* out) {
   if (size == static_cast<size_t>(-1) && PyErr_Occurred()) return -1;
   if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
     PyErr_SetString(PyExc_OverflowError, "value too large to convert to int32_t");
+    return -1;
+  }
+  if (size == 0) {
+    PyErr_SetString(PyExc_ValueError, "buffer_size must be positive");
     return -1;
   }
   *out = static_cast<int32_t>(size);
@@ -434,7 +440,7 @@ PyObject* FileStream_download(PyObject* self, PyObject* args,
     }
     return nullptr;
   }
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size > 0 ? size : 1]);
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
   if (!buffer) {
     PyErr_Format(PyExc_MemoryError, "Failed to allocate %S bytes",
                  size_obj.get());

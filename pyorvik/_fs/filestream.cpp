@@ -20,28 +20,97 @@ FileStreamObject* AsStream(PyObject* self) {
   return reinterpret_cast<FileStreamObject*>(self);
 }
 
-// Calls self.<name>() through ordinary attribute lookup and drops the
-// result. -1 with an exception set on failure.
-int CallCheck(PyObject* self, const char* name) {
-  PyRef result(PyObject_CallMethod(self, name, nullptr));
-  return result ? 0 : -1;
+bool IsClosed(FileStreamObject* stream) {
+  if (stream->is_readable) {
+    return stream->reader->closed() &&
+           (!stream->is_writable || stream->writer->closed());
+  }
+  if (stream->is_writable) return stream->writer->closed();
+  return true;
 }
 
-// The truth value of self.<name> (a property, so a subclass may override
-// it). -1 with an exception set on failure.
+// Every lookup one operation makes on the stream itself goes through the
+// object, so a subclass's override changes the others. On the exact type
+// no lookup can find anything but this file's own functions (the type is
+// static, so its attributes cannot be replaced, and instances have no
+// dictionary): there the helpers below call those functions directly.
+bool IsExact(PyObject* self) { return Py_TYPE(self) == &FileStream_Type; }
+
+enum Check { kOpen, kReadable, kWritable, kSeekable };
+
+// self._assert_open() and friends. -1 with an exception set on failure.
+int Assert(PyObject* self, Check check) {
+  static const char* const kNames[] = {"_assert_open", "_assert_readable",
+                                       "_assert_writable", "_assert_seekable"};
+  if (!IsExact(self)) {
+    PyRef result(PyObject_CallMethod(self, kNames[check], nullptr));
+    return result ? 0 : -1;
+  }
+  FileStreamObject* stream = AsStream(self);
+  if (IsClosed(stream)) {
+    PyErr_SetString(PyExc_ValueError, kClosedMessage);
+    return -1;
+  }
+  const char* refusal = nullptr;
+  if (check == kReadable && !stream->is_readable) {
+    refusal = "only valid on readable files";
+  } else if (check == kWritable && !stream->is_writable) {
+    refusal = "only valid on writable files";
+  } else if (check == kSeekable &&
+             !(stream->is_readable && !stream->is_writable)) {
+    refusal = "only valid on seekable files";
+  }
+  if (refusal != nullptr) {
+    PyErr_SetString(PyExc_IOError, refusal);
+    return -1;
+  }
+  return 0;
+}
+
+// The truth value of self.<name>, a property. -1 with an exception set.
 int AttrTruth(PyObject* self, const char* name) {
   PyRef value(PyObject_GetAttrString(self, name));
   if (!value) return -1;
   return PyObject_IsTrue(value.get());
 }
 
+int Closed(PyObject* self) {
+  return IsExact(self) ? IsClosed(AsStream(self)) : AttrTruth(self, "closed");
+}
+
+int Seekable(PyObject* self) {
+  if (!IsExact(self)) return AttrTruth(self, "seekable");
+  FileStreamObject* stream = AsStream(self);
+  return stream->is_readable && !stream->is_writable;
+}
+
+PyObject* FileStream_close(PyObject* self, PyObject*);
+PyObject* FileStream_tell(PyObject* self, PyObject*);
+PyObject* FileStream_size(PyObject* self, PyObject*);
+PyObject* WriteData(PyObject* self, PyObject* data);
+
+// self.<name>() for the methods that one operation calls on the stream.
+PyObject* CallMethod(PyObject* self, const char* name,
+                     PyObject* (*own)(PyObject*, PyObject*)) {
+  if (IsExact(self)) return own(self, nullptr);
+  return PyObject_CallMethod(self, name, nullptr);
+}
+
 PyObject* RaiseIOError(const OvkStatus& status) {
   return RaiseStatus(status, StatusMapping::kIOError);
 }
 
+// A subclass may override the checks so that they pass on a stream that
+// was never opened: that stream has no native object and counts as closed.
+template <typename Native>
+Native* Present(Native* native) {
+  if (native == nullptr) PyErr_SetString(PyExc_ValueError, kClosedMessage);
+  return native;
+}
+
 OvkWriter* GetWriter(PyObject* self) {
-  if (CallCheck(self, "_assert_writable") < 0) return nullptr;
-  return AsStream(self)->writer.get();
+  if (Assert(self, kWritable) < 0) return nullptr;
+  return Present(AsStream(self)->writer.get());
 }
 
 // Completes a read into `result`, a bytes object of `count` bytes that the
@@ -111,24 +180,27 @@ PyObject* FileStream_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
                                    &exc_value, &tb)) {
     return nullptr;
   }
-  int closed = AttrTruth(self, "closed");
+  int closed = Closed(self);
   if (closed < 0) return nullptr;
-  if (!closed && CallCheck(self, "close") < 0) return nullptr;
+  if (!closed) {
+    PyRef result(CallMethod(self, "close", FileStream_close));
+    if (!result) return nullptr;
+  }
   Py_RETURN_NONE;
 }
 
 PyObject* FileStream_readable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   return PyBool_FromLong(AsStream(self)->is_readable);
 }
 
 PyObject* FileStream_writable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   return PyBool_FromLong(AsStream(self)->is_writable);
 }
 
 PyObject* FileStream_close(PyObject* self, PyObject*) {
-  int closed = AttrTruth(self, "closed");
+  int closed = Closed(self);
   if (closed < 0) return nullptr;
   if (closed) Py_RETURN_NONE;
   FileStreamObject* stream = AsStream(self);
@@ -183,7 +255,7 @@ PyObject* FileStream_tell(PyObject* self, PyObject*) {
 }
 
 PyObject* FileStream_flush(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   if (!AsStream(self)->is_writable) Py_RETURN_NONE;
   OvkWriter* writer = GetWriter(self);
   if (writer == nullptr) return nullptr;
@@ -198,13 +270,7 @@ PyObject* FileStream_flush(PyObject* self, PyObject*) {
 // Takes any object with a contiguous buffer; the buffer stays exported (so
 // a bytearray cannot be resized) while the native write runs without the
 // interpreter lock.
-PyObject* FileStream_write(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"data", nullptr};
-  PyObject* data;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:write",
-                                   const_cast<char**>(kwlist), &data)) {
-    return nullptr;
-  }
+PyObject* WriteData(PyObject* self, PyObject* data) {
   OvkWriter* writer = GetWriter(self);
   if (writer == nullptr) return nullptr;
   Py_buffer view;
@@ -219,6 +285,16 @@ PyObject* FileStream_write(PyObject* self, PyObject* args, PyObject* kwargs) {
   Py_RETURN_NONE;
 }
 
+PyObject* FileStream_write(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* kwlist[] = {"data", nullptr};
+  PyObject* data;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:write",
+                                   const_cast<char**>(kwlist), &data)) {
+    return nullptr;
+  }
+  return WriteData(self, data);
+}
+
 PyObject* FileStream_read(PyObject* self, PyObject* args, PyObject* kwargs) {
   static const char* kwlist[] = {"nbytes", nullptr};
   PyObject* nbytes = Py_None;
@@ -226,15 +302,15 @@ PyObject* FileStream_read(PyObject* self, PyObject* args, PyObject* kwargs) {
                                    const_cast<char**>(kwlist), &nbytes)) {
     return nullptr;
   }
-  if (CallCheck(self, "_assert_readable") < 0) return nullptr;
+  if (Assert(self, kReadable) < 0) return nullptr;
   int64_t count = 0;
   if (nbytes == Py_None) {
-    int seekable = AttrTruth(self, "seekable");
+    int seekable = Seekable(self);
     if (seekable < 0) return nullptr;
     if (!seekable) return ReadChunksToEnd(self);
-    PyRef size(PyObject_CallMethod(self, "size", nullptr));
+    PyRef size(CallMethod(self, "size", FileStream_size));
     if (!size) return nullptr;
-    PyRef position(PyObject_CallMethod(self, "tell", nullptr));
+    PyRef position(CallMethod(self, "tell", FileStream_tell));
     if (!position) return nullptr;
     PyRef remaining(PyNumber_Subtract(size.get(), position.get()));
     if (!remaining || !ObjectAsInt64(remaining.get(), &count)) return nullptr;
@@ -288,7 +364,7 @@ PyObject* FileStream_seek(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (whence_obj != nullptr && !ObjectAsInt32(whence_obj, &whence)) {
     return nullptr;
   }
-  if (CallCheck(self, "_assert_seekable") < 0) return nullptr;
+  if (Assert(self, kSeekable) < 0) return nullptr;
   if (AsStream(self)->is_readable) {
     OvkReader* reader = FileStream_GetReader(self);
     if (reader == nullptr) return nullptr;
@@ -317,7 +393,7 @@ PyObject* FileStream_seek(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     if (!status.ok()) return RaiseIOError(status);
   }
-  return PyObject_CallMethod(self, "tell", nullptr);
+  return CallMethod(self, "tell", FileStream_tell);
 }
 
 PyObject* RaiseUnsupported() {
@@ -358,11 +434,13 @@ PyObject* FileStream_writelines(PyObject* self, PyObject* args,
                                    const_cast<char**>(kwlist), &lines)) {
     return nullptr;
   }
-  if (CallCheck(self, "_assert_writable") < 0) return nullptr;
+  if (Assert(self, kWritable) < 0) return nullptr;
   PyRef iterator(PyObject_GetIter(lines));
   if (!iterator) return nullptr;
   while (PyRef line{PyIter_Next(iterator.get())}) {
-    PyRef written(PyObject_CallMethod(self, "write", "O", line.get()));
+    PyRef written(IsExact(self)
+                      ? WriteData(self, line.get())
+                      : PyObject_CallMethod(self, "write", "O", line.get()));
     if (!written) return nullptr;
   }
   if (PyErr_Occurred()) return nullptr;
@@ -370,7 +448,7 @@ PyObject* FileStream_writelines(PyObject* self, PyObject* args,
 }
 
 PyObject* FileStream_assert_open(PyObject* self, PyObject*) {
-  int closed = AttrTruth(self, "closed");
+  int closed = Closed(self);
   if (closed < 0) return nullptr;
   if (closed) {
     PyErr_SetString(PyExc_ValueError, kClosedMessage);
@@ -380,7 +458,7 @@ PyObject* FileStream_assert_open(PyObject* self, PyObject*) {
 }
 
 PyObject* FileStream_assert_readable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   if (!AsStream(self)->is_readable) {
     PyErr_SetString(PyExc_IOError, "only valid on readable files");
     return nullptr;
@@ -389,7 +467,7 @@ PyObject* FileStream_assert_readable(PyObject* self, PyObject*) {
 }
 
 PyObject* FileStream_assert_writable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   if (!AsStream(self)->is_writable) {
     PyErr_SetString(PyExc_IOError, "only valid on writable files");
     return nullptr;
@@ -398,8 +476,8 @@ PyObject* FileStream_assert_writable(PyObject* self, PyObject*) {
 }
 
 PyObject* FileStream_assert_seekable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
-  int seekable = AttrTruth(self, "seekable");
+  if (Assert(self, kOpen) < 0) return nullptr;
+  int seekable = Seekable(self);
   if (seekable < 0) return nullptr;
   if (!seekable) {
     PyErr_SetString(PyExc_IOError, "only valid on seekable files");
@@ -458,15 +536,6 @@ PyObject* FileStream_get_seekable(PyObject* self, void*) {
   return PyBool_FromLong(stream->is_readable && !stream->is_writable);
 }
 
-bool IsClosed(FileStreamObject* stream) {
-  if (stream->is_readable) {
-    return stream->reader->closed() &&
-           (!stream->is_writable || stream->writer->closed());
-  }
-  if (stream->is_writable) return stream->writer->closed();
-  return true;
-}
-
 PyObject* FileStream_get_closed(PyObject* self, void*) {
   return PyBool_FromLong(IsClosed(AsStream(self)));
 }
@@ -507,8 +576,11 @@ PyObject* FileStream_new(PyTypeObject* type, PyObject*, PyObject*) {
 void FileStream_finalize(PyObject* self) {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
-  int closed = AttrTruth(self, "closed");
-  if (closed == 0) closed = CallCheck(self, "close");
+  int closed = Closed(self);
+  if (closed == 0) {
+    PyRef result(CallMethod(self, "close", FileStream_close));
+    if (!result) closed = -1;
+  }
   if (closed < 0) {
     PyRef context(PyUnicode_FromString("_fs.FileStream.__dealloc__"));
     PyErr_WriteUnraisable(context ? context.get() : self);
@@ -562,7 +634,7 @@ PyObject* FileStream_repr(PyObject* self) {
 }
 
 PyObject* FileStream_iter(PyObject* self) {
-  if (CallCheck(self, "_assert_readable") < 0) return nullptr;
+  if (Assert(self, kReadable) < 0) return nullptr;
   Py_INCREF(self);
   return self;
 }
@@ -604,8 +676,8 @@ int ParseMode(PyObject* mode, OpenMode* out) {
 }  // namespace
 
 OvkReader* FileStream_GetReader(PyObject* self) {
-  if (CallCheck(self, "_assert_readable") < 0) return nullptr;
-  return AsStream(self)->reader.get();
+  if (Assert(self, kReadable) < 0) return nullptr;
+  return Present(AsStream(self)->reader.get());
 }
 
 PyObject* FileSystem_open(PyObject* self, PyObject* args, PyObject* kwargs) {

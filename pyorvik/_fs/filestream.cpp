@@ -1,4 +1,4 @@
-#include "filestream.h"
+#include "filestream_internal.h"
 
 #include <cstring>
 #include <string>
@@ -7,65 +7,17 @@
 #include "OvkFileSystem.h"
 #include "transfers.h"
 
+using stream::AsStream;
+using stream::Assert;
+using stream::CallMethod;
+using stream::Closed;
+using stream::IsClosed;
+using stream::kClosedMessage;
+using stream::kOpen;
+using stream::kReadable;
+using stream::Seekable;
+
 namespace {
-
-constexpr int32_t kDefaultBufferSize = 65536;
-constexpr long kDefaultChunkSize = 1048576;
-
-const char kClosedMessage[] = "I/O operation on closed file";
-const char kModeMessage[] =
-    "Mode must be 'rb' (read), 'wb' (write, new file), or 'ab' (append)";
-
-FileStreamObject* AsStream(PyObject* self) {
-  return reinterpret_cast<FileStreamObject*>(self);
-}
-
-bool IsClosed(FileStreamObject* stream) {
-  if (stream->is_readable) {
-    return stream->reader->closed() &&
-           (!stream->is_writable || stream->writer->closed());
-  }
-  if (stream->is_writable) return stream->writer->closed();
-  return true;
-}
-
-// Every lookup one operation makes on the stream itself goes through the
-// object, so a subclass's override changes the others. On the exact type
-// no lookup can find anything but this file's own functions (the type is
-// static, so its attributes cannot be replaced, and instances have no
-// dictionary): there the helpers below call those functions directly.
-bool IsExact(PyObject* self) { return Py_TYPE(self) == &FileStream_Type; }
-
-enum Check { kOpen, kReadable, kWritable, kSeekable };
-
-// self._assert_open() and friends. -1 with an exception set on failure.
-int Assert(PyObject* self, Check check) {
-  static const char* const kNames[] = {"_assert_open", "_assert_readable",
-                                       "_assert_writable", "_assert_seekable"};
-  if (!IsExact(self)) {
-    PyRef result(PyObject_CallMethod(self, kNames[check], nullptr));
-    return result ? 0 : -1;
-  }
-  FileStreamObject* stream = AsStream(self);
-  if (IsClosed(stream)) {
-    PyErr_SetString(PyExc_ValueError, kClosedMessage);
-    return -1;
-  }
-  const char* refusal = nullptr;
-  if (check == kReadable && !stream->is_readable) {
-    refusal = "only valid on readable files";
-  } else if (check == kWritable && !stream->is_writable) {
-    refusal = "only valid on writable files";
-  } else if (check == kSeekable &&
-             !(stream->is_readable && !stream->is_writable)) {
-    refusal = "only valid on seekable files";
-  }
-  if (refusal != nullptr) {
-    PyErr_SetString(PyExc_IOError, refusal);
-    return -1;
-  }
-  return 0;
-}
 
 // The truth value of self.<name>, a property. -1 with an exception set.
 int AttrTruth(PyObject* self, const char* name) {
@@ -74,96 +26,11 @@ int AttrTruth(PyObject* self, const char* name) {
   return PyObject_IsTrue(value.get());
 }
 
-int Closed(PyObject* self) {
-  return IsExact(self) ? IsClosed(AsStream(self)) : AttrTruth(self, "closed");
-}
+constexpr int32_t kDefaultBufferSize = 65536;
+constexpr long kDefaultChunkSize = 1048576;
 
-int Seekable(PyObject* self) {
-  if (!IsExact(self)) return AttrTruth(self, "seekable");
-  FileStreamObject* stream = AsStream(self);
-  return stream->is_readable && !stream->is_writable;
-}
-
-PyObject* FileStream_close(PyObject* self, PyObject*);
-PyObject* FileStream_tell(PyObject* self, PyObject*);
-PyObject* FileStream_size(PyObject* self, PyObject*);
-PyObject* WriteData(PyObject* self, PyObject* data);
-
-// self.<name>() for the methods that one operation calls on the stream.
-PyObject* CallMethod(PyObject* self, const char* name,
-                     PyObject* (*own)(PyObject*, PyObject*)) {
-  if (IsExact(self)) return own(self, nullptr);
-  return PyObject_CallMethod(self, name, nullptr);
-}
-
-PyObject* RaiseIOError(const OvkStatus& status) {
-  return RaiseStatus(status, StatusMapping::kIOError);
-}
-
-// A subclass may override the checks so that they pass on a stream that
-// was never opened: that stream has no native object and counts as closed.
-template <typename Native>
-Native* Present(Native* native) {
-  if (native == nullptr) PyErr_SetString(PyExc_ValueError, kClosedMessage);
-  return native;
-}
-
-OvkWriter* GetWriter(PyObject* self) {
-  if (Assert(self, kWritable) < 0) return nullptr;
-  return Present(AsStream(self)->writer.get());
-}
-
-// Completes a read into `result`, a bytes object of `count` bytes that the
-// native call filled up to view.size(). End of file is not an error: the
-// result is shrunk to what was read. Steals `result`.
-PyObject* FinishRead(PyRef result, int64_t count, const OvkStatus& status,
-                     std::string_view view) {
-  if (!status.ok() && !isEndOfFile(status)) return RaiseIOError(status);
-  if (static_cast<int64_t>(view.size()) < count) {
-    PyObject* raw = result.release();
-    if (_PyBytes_Resize(&raw, static_cast<Py_ssize_t>(view.size())) < 0) {
-      return nullptr;
-    }
-    result.reset(raw);
-  }
-  return result.release();
-}
-
-// Reads count bytes at the sequential position into a new bytes object.
-PyObject* ReadCount(PyObject* self, int64_t count) {
-  OvkReader* reader = FileStream_GetReader(self);
-  if (reader == nullptr) return nullptr;
-  // A negative count fails here, in the allocation, before any native call.
-  PyRef result(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count)));
-  if (!result) return nullptr;
-  char* buffer = PyBytes_AS_STRING(result.get());
-  std::string_view view;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = reader->read(static_cast<uint64_t>(count), &view, buffer);
-  Py_END_ALLOW_THREADS
-  return FinishRead(std::move(result), count, status, view);
-}
-
-// read() on a stream that is not seekable: chunks of _default_chunk_size
-// until an empty one, joined.
-PyObject* ReadChunksToEnd(PyObject* self) {
-  PyRef chunk_size(PyObject_GetAttrString(self, "_default_chunk_size"));
-  if (!chunk_size) return nullptr;
-  PyRef pieces(PyList_New(0));
-  if (!pieces) return nullptr;
-  for (;;) {
-    PyRef piece(PyObject_CallMethod(self, "read", "O", chunk_size.get()));
-    if (!piece) return nullptr;
-    int more = PyObject_IsTrue(piece.get());
-    if (more < 0) return nullptr;
-    if (!more) break;
-    if (PyList_Append(pieces.get(), piece.get()) < 0) return nullptr;
-  }
-  PyRef empty(PyBytes_FromStringAndSize(nullptr, 0));
-  if (!empty) return nullptr;
-  return PyObject_CallMethod(empty.get(), "join", "O", pieces.get());
-}
+const char kModeMessage[] =
+    "Mode must be 'rb' (read), 'wb' (write, new file), or 'ab' (append)";
 
 // --- methods ---------------------------------------------------------------
 
@@ -199,203 +66,6 @@ PyObject* FileStream_writable(PyObject* self, PyObject*) {
   return PyBool_FromLong(AsStream(self)->is_writable);
 }
 
-PyObject* FileStream_close(PyObject* self, PyObject*) {
-  int closed = Closed(self);
-  if (closed < 0) return nullptr;
-  if (closed) Py_RETURN_NONE;
-  FileStreamObject* stream = AsStream(self);
-  OvkStatus status;
-  if (stream->is_readable) {
-    OvkReader* reader = stream->reader.get();
-    Py_BEGIN_ALLOW_THREADS
-    status = reader->close();
-    Py_END_ALLOW_THREADS
-  } else if (stream->is_writable) {
-    OvkWriter* writer = stream->writer.get();
-    Py_BEGIN_ALLOW_THREADS
-    status = writer->close();
-    Py_END_ALLOW_THREADS
-  }
-  // A failed close leaves the native stream open, so close() may be retried.
-  if (!status.ok()) return RaiseIOError(status);
-  Py_RETURN_NONE;
-}
-
-PyObject* FileStream_size(PyObject* self, PyObject*) {
-  OvkReader* reader = FileStream_GetReader(self);
-  if (reader == nullptr) return nullptr;
-  int64_t length = 0;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = reader->getFileLength(length);
-  Py_END_ALLOW_THREADS
-  if (!status.ok()) return RaiseIOError(status);
-  return PyLong_FromLongLong(length);
-}
-
-PyObject* FileStream_tell(PyObject* self, PyObject*) {
-  FileStreamObject* stream = AsStream(self);
-  int64_t position = 0;
-  OvkStatus status;
-  if (stream->is_readable) {
-    OvkReader* reader = FileStream_GetReader(self);
-    if (reader == nullptr) return nullptr;
-    Py_BEGIN_ALLOW_THREADS
-    status = reader->tell(position);
-    Py_END_ALLOW_THREADS
-  } else {
-    OvkWriter* writer = GetWriter(self);
-    if (writer == nullptr) return nullptr;
-    Py_BEGIN_ALLOW_THREADS
-    status = writer->tell(position);
-    Py_END_ALLOW_THREADS
-  }
-  if (!status.ok()) return RaiseIOError(status);
-  return PyLong_FromLongLong(position);
-}
-
-PyObject* FileStream_flush(PyObject* self, PyObject*) {
-  if (Assert(self, kOpen) < 0) return nullptr;
-  if (!AsStream(self)->is_writable) Py_RETURN_NONE;
-  OvkWriter* writer = GetWriter(self);
-  if (writer == nullptr) return nullptr;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = writer->flush();
-  Py_END_ALLOW_THREADS
-  if (!status.ok()) return RaiseIOError(status);
-  Py_RETURN_NONE;
-}
-
-// Takes any object with a contiguous buffer; the buffer stays exported (so
-// a bytearray cannot be resized) while the native write runs without the
-// interpreter lock.
-PyObject* WriteData(PyObject* self, PyObject* data) {
-  OvkWriter* writer = GetWriter(self);
-  if (writer == nullptr) return nullptr;
-  Py_buffer view;
-  if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = writer->write(std::string_view(static_cast<const char*>(view.buf),
-                                          static_cast<size_t>(view.len)));
-  Py_END_ALLOW_THREADS
-  PyBuffer_Release(&view);
-  if (!status.ok()) return RaiseIOError(status);
-  Py_RETURN_NONE;
-}
-
-PyObject* FileStream_write(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"data", nullptr};
-  PyObject* data;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:write",
-                                   const_cast<char**>(kwlist), &data)) {
-    return nullptr;
-  }
-  return WriteData(self, data);
-}
-
-PyObject* FileStream_read(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"nbytes", nullptr};
-  PyObject* nbytes = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:read",
-                                   const_cast<char**>(kwlist), &nbytes)) {
-    return nullptr;
-  }
-  if (Assert(self, kReadable) < 0) return nullptr;
-  int64_t count = 0;
-  if (nbytes == Py_None) {
-    int seekable = Seekable(self);
-    if (seekable < 0) return nullptr;
-    if (!seekable) return ReadChunksToEnd(self);
-    PyRef size(CallMethod(self, "size", FileStream_size));
-    if (!size) return nullptr;
-    PyRef position(CallMethod(self, "tell", FileStream_tell));
-    if (!position) return nullptr;
-    PyRef remaining(PyNumber_Subtract(size.get(), position.get()));
-    if (!remaining || !ObjectAsInt64(remaining.get(), &count)) return nullptr;
-  } else if (!ObjectAsInt64(nbytes, &count)) {
-    return nullptr;
-  }
-  return ReadCount(self, count);
-}
-
-PyObject* FileStream_readall(PyObject* self, PyObject*) {
-  return PyObject_CallMethod(self, "read", nullptr);
-}
-
-PyObject* FileStream_pread(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"nbytes", "offset", nullptr};
-  PyObject *nbytes_obj, *offset_obj;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:pread",
-                                   const_cast<char**>(kwlist), &nbytes_obj,
-                                   &offset_obj)) {
-    return nullptr;
-  }
-  int64_t count = 0, offset = 0;
-  if (!ObjectAsInt64(nbytes_obj, &count) || !ObjectAsInt64(offset_obj, &offset)) {
-    return nullptr;
-  }
-  OvkReader* reader = FileStream_GetReader(self);
-  if (reader == nullptr) return nullptr;
-  PyRef result(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count)));
-  if (!result) return nullptr;
-  char* buffer = PyBytes_AS_STRING(result.get());
-  std::string_view view;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = reader->pread(offset, static_cast<uint64_t>(count), &view, buffer);
-  Py_END_ALLOW_THREADS
-  return FinishRead(std::move(result), count, status, view);
-}
-
-PyObject* FileStream_seek(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"position", "whence", nullptr};
-  PyObject* position_obj;
-  PyObject* whence_obj = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:seek",
-                                   const_cast<char**>(kwlist), &position_obj,
-                                   &whence_obj)) {
-    return nullptr;
-  }
-  int64_t position = 0;
-  int32_t whence = 0;
-  if (!ObjectAsInt64(position_obj, &position)) return nullptr;
-  if (whence_obj != nullptr && !ObjectAsInt32(whence_obj, &whence)) {
-    return nullptr;
-  }
-  if (Assert(self, kSeekable) < 0) return nullptr;
-  if (AsStream(self)->is_readable) {
-    OvkReader* reader = FileStream_GetReader(self);
-    if (reader == nullptr) return nullptr;
-    if (whence < 0 || whence > 2) {
-      return PyErr_Format(PyExc_ValueError, "Invalid value of whence: %d",
-                          static_cast<int>(whence));
-    }
-    OvkStatus status;
-    bool overflow = false;
-    Py_BEGIN_ALLOW_THREADS
-    int64_t base = 0;
-    if (whence == 1) {
-      status = reader->tell(base);
-    } else if (whence == 2) {
-      status = reader->getFileLength(base);
-    }
-    int64_t target = 0;
-    if (status.ok()) {
-      overflow = __builtin_add_overflow(position, base, &target);
-      if (!overflow) status = reader->seek(target);
-    }
-    Py_END_ALLOW_THREADS
-    if (overflow) {
-      PyErr_SetString(PyExc_OverflowError, "seek position out of range");
-      return nullptr;
-    }
-    if (!status.ok()) return RaiseIOError(status);
-  }
-  return CallMethod(self, "tell", FileStream_tell);
-}
-
 PyObject* RaiseUnsupported() {
   PyRef unsupported(FsGlobal("UnsupportedOperation"));
   if (unsupported) PyErr_SetNone(unsupported.get());
@@ -424,27 +94,6 @@ PyObject* FileStream_readlines(PyObject*, PyObject* args, PyObject* kwargs) {
 
 PyObject* FileStream_truncate(PyObject*, PyObject*) {
   return RaiseUnsupported();
-}
-
-PyObject* FileStream_writelines(PyObject* self, PyObject* args,
-                                PyObject* kwargs) {
-  static const char* kwlist[] = {"lines", nullptr};
-  PyObject* lines;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:writelines",
-                                   const_cast<char**>(kwlist), &lines)) {
-    return nullptr;
-  }
-  if (Assert(self, kWritable) < 0) return nullptr;
-  PyRef iterator(PyObject_GetIter(lines));
-  if (!iterator) return nullptr;
-  while (PyRef line{PyIter_Next(iterator.get())}) {
-    PyRef written(IsExact(self)
-                      ? WriteData(self, line.get())
-                      : PyObject_CallMethod(self, "write", "O", line.get()));
-    if (!written) return nullptr;
-  }
-  if (PyErr_Occurred()) return nullptr;
-  Py_RETURN_NONE;
 }
 
 PyObject* FileStream_assert_open(PyObject* self, PyObject*) {
@@ -675,10 +324,53 @@ int ParseMode(PyObject* mode, OpenMode* out) {
 
 }  // namespace
 
-OvkReader* FileStream_GetReader(PyObject* self) {
-  if (Assert(self, kReadable) < 0) return nullptr;
-  return Present(AsStream(self)->reader.get());
+namespace stream {
+
+int Assert(PyObject* self, Check check) {
+  static const char* const kNames[] = {"_assert_open", "_assert_readable",
+                                       "_assert_writable", "_assert_seekable"};
+  if (!IsExact(self)) {
+    PyRef result(PyObject_CallMethod(self, kNames[check], nullptr));
+    return result ? 0 : -1;
+  }
+  FileStreamObject* stream = AsStream(self);
+  if (IsClosed(stream)) {
+    PyErr_SetString(PyExc_ValueError, kClosedMessage);
+    return -1;
+  }
+  const char* refusal = nullptr;
+  if (check == kReadable && !stream->is_readable) {
+    refusal = "only valid on readable files";
+  } else if (check == kWritable && !stream->is_writable) {
+    refusal = "only valid on writable files";
+  } else if (check == kSeekable &&
+             !(stream->is_readable && !stream->is_writable)) {
+    refusal = "only valid on seekable files";
+  }
+  if (refusal != nullptr) {
+    PyErr_SetString(PyExc_IOError, refusal);
+    return -1;
+  }
+  return 0;
 }
+
+int Closed(PyObject* self) {
+  return IsExact(self) ? IsClosed(AsStream(self)) : AttrTruth(self, "closed");
+}
+
+int Seekable(PyObject* self) {
+  if (!IsExact(self)) return AttrTruth(self, "seekable");
+  FileStreamObject* stream = AsStream(self);
+  return stream->is_readable && !stream->is_writable;
+}
+
+PyObject* CallMethod(PyObject* self, const char* name,
+                     PyObject* (*own)(PyObject*, PyObject*)) {
+  if (IsExact(self)) return own(self, nullptr);
+  return PyObject_CallMethod(self, name, nullptr);
+}
+
+}  // namespace stream
 
 PyObject* FileSystem_open(PyObject* self, PyObject* args, PyObject* kwargs) {
   static const char* kwlist[] = {"path", "mode", "buffer_size", nullptr};

@@ -170,12 +170,14 @@ class Transfer {
     PyRef no_args(PyTuple_New(0));
     PyRef kwargs(Py_BuildValue("{s:O}", "target", writer_.get()));
     if (!no_args || !kwargs) return -1;
-    thread_.reset(PyObject_Call(thread_type.get(), no_args.get(), kwargs.get()));
+    thread_.reset(
+        PyObject_Call(thread_type.get(), no_args.get(), kwargs.get()));
     if (!thread_) return -1;
     sleep_.reset(PyObject_GetAttrString(time.get(), "sleep"));
     is_alive_.reset(PyObject_GetAttrString(thread_.get(), "is_alive"));
     full_.reset(PyObject_GetAttrString(writer->write_queue, "full"));
-    put_nowait_.reset(PyObject_GetAttrString(writer->write_queue, "put_nowait"));
+    put_nowait_.reset(
+        PyObject_GetAttrString(writer->write_queue, "put_nowait"));
     if (!sleep_ || !is_alive_ || !full_ || !put_nowait_) return -1;
     return 0;
   }
@@ -200,7 +202,8 @@ class Transfer {
       PyRef slept(PyObject_CallFunction(sleep_.get(), "d", kPollSeconds));
       if (!slept) return -1;
     }
-    PyRef queued(PyObject_CallFunctionObjArgs(put_nowait_.get(), chunk, nullptr));
+    PyRef queued(
+        PyObject_CallFunctionObjArgs(put_nowait_.get(), chunk, nullptr));
     return queued ? 1 : -1;
   }
 
@@ -271,7 +274,8 @@ int ReadSize(PyObject* size_obj, int32_t* out) {
   size_t size = PyLong_AsSize_t(index.get());
   if (size == static_cast<size_t>(-1) && PyErr_Occurred()) return -1;
   if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    PyErr_SetString(PyExc_OverflowError, "value too large to convert to int32_t");
+    PyErr_SetString(PyExc_OverflowError,
+                    "value too large to convert to int32_t");
     return -1;
   }
   if (size == 0) {
@@ -314,8 +318,8 @@ int DownloadLoop(OvkReader* reader, int32_t size, char* buffer,
       RaiseStatus(status, StatusMapping::kIOError);
       return -1;
     }
-    PyRef chunk(PyBytes_FromStringAndSize(view.data(),
-                                          static_cast<Py_ssize_t>(view.size())));
+    PyRef chunk(PyBytes_FromStringAndSize(
+        view.data(), static_cast<Py_ssize_t>(view.size())));
     if (!chunk) return -1;
     int queued = transfer->HandOver(chunk.get());
     if (queued <= 0) return queued;

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "OvkConfig.h"
-#include "filestream.h"
 #include "common.h"
+#include "filestream.h"
 
 namespace {
 
@@ -70,11 +70,9 @@ int DrainQueue(WriterObject* writer) {
     if (writer->done) {
       PyRef size(PyObject_CallMethod(writer->write_queue, "qsize", nullptr));
       if (!size) return -1;
-      PyRef zero(PyLong_FromLong(0));
-      if (!zero) return -1;
-      int pending = PyObject_RichCompareBool(size.get(), zero.get(), Py_GT);
-      if (pending < 0) return -1;
-      if (!pending) return 0;
+      Py_ssize_t pending = PyLong_AsSsize_t(size.get());
+      if (pending < 0 && PyErr_Occurred()) return -1;
+      if (pending <= 0) return 0;
     }
     PyRef chunk(PyObject_Call(get.get(), no_args.get(), timeout.get()));
     if (!chunk) {

@@ -162,6 +162,7 @@ struct ConfigObject {
 };
 extern PyTypeObject Config_Type;
 int Config_Ready(PyObject* module);
+// A new Config sharing config; ValueError for an empty pointer.
 PyObject* Config_wrap(std::shared_ptr<OvkConfig> config);
 std::shared_ptr<OvkConfig> Config_unwrap(PyObject* self);
 // nullptr with TypeError "Expected Config instance, got {0}" for others.
@@ -227,6 +228,7 @@ struct FileSystemNativeMethods {
 };
 extern FileSystemNativeMethods FileSystem_native_methods;
 
+// A new FileSystem on client; ValueError for an empty pointer.
 PyObject* FileSystem_wrap(std::shared_ptr<OvkFileSystem> client);
 std::shared_ptr<OvkFileSystem> FileSystem_unwrap(PyObject* self);
 // Empty pointer with TypeError "Expected FileSystem instance, got {0}".

@@ -68,14 +68,6 @@ struct SetOwnerContext {
   OvkStatusCallback done;
 };
 
-// Takes the callback context back from the SDK and destroys it, keeping its
-// contents.
-template <typename Context>
-Context takeContext(void* context) {
-  std::unique_ptr<Context> owned(static_cast<Context*>(context));
-  return std::move(*owned);
-}
-
 void mkdirCallback(ovk_handle_ctx_t* ctx, bool result, void* context) {
   MkdirContext c = takeContext<MkdirContext>(context);
   OvkStatus status = mkdirOutcome(takeOutcome(ctx), result, c.path);

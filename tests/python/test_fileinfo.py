@@ -2,6 +2,7 @@
 import doctest
 import os
 import pickle
+import sys
 import weakref
 from datetime import datetime
 
@@ -167,3 +168,9 @@ def test_out_of_range_type_becomes_unknown_without_assertions(run_python):
         print(repr(FileInfo("x", 9)))
     """, env={"PYTHONOPTIMIZE": "1"})
     assert result.stdout.strip() == "<FileInfo for 'x': type=Unknown>", result.stderr
+
+
+def test_sizeof_counts_the_texts():
+    short = FileInfo("x")
+    long = FileInfo("/" + "p" * 1000)
+    assert sys.getsizeof(long) - sys.getsizeof(short) >= 1000

@@ -227,6 +227,46 @@ def test_stream_type(store):
             f.anything = 1
 
 
+class Permissive(_fs.FileStream):
+    """Checks overridden to pass: the operations of the stream go through
+    them, and then meet a stream without a native object."""
+
+    def _assert_readable(self):
+        pass
+
+    def _assert_writable(self):
+        pass
+
+    def _assert_seekable(self):
+        pass
+
+
+@pytest.mark.parametrize("call", [
+    lambda f: f.read(4),
+    lambda f: f.read(),
+    lambda f: f.pread(4, 0),
+    lambda f: f.size(),
+    lambda f: f.tell(),
+    lambda f: f.write(b"x"),
+    lambda f: f.download(io.BytesIO()),
+])
+def test_overridden_checks_reach_no_missing_native_object(call):
+    with pytest.raises(ValueError) as err:
+        call(Permissive())
+    assert err.value.args == (CLOSED,)
+
+
+def test_overrides_change_the_other_operations(store):
+    class AlwaysClosed(_fs.FileStream):
+        closed = True
+
+    f = AlwaysClosed()
+    with pytest.raises(ValueError):
+        f.readable()
+    assert f.close() is None
+    assert repr(f).startswith("<pyorvik.AlwaysClosed closed=True ")
+
+
 def test_iteration_starts_on_a_read_stream(store):
     with store.fs.open(store.put("a", TEN)) as f:
         assert iter(f) is f

@@ -443,6 +443,15 @@ def test_download_and_upload_keyword_arguments(store, tmp_path):
         store.fs.copy_file("/a", "/b", bogus=1)
 
 
+def test_download_refuses_a_zero_default(store, monkeypatch, tmp_path):
+    """Reads of zero bytes never reach the end of the file."""
+    monkeypatch.setattr(_fs, "DEFAULT_BUFFER_SIZE", 0)
+    with store.fs.open(store.put("a", b"abc")) as f:
+        with pytest.raises(ValueError):
+            f.download(str(tmp_path / "out"))
+    assert not (tmp_path / "out").exists()
+
+
 def test_transfer_names_are_looked_up_at_call_time(store, monkeypatch):
     monkeypatch.setattr(_fs, "DEFAULT_BUFFER_SIZE", 1000)
     dest = Recorder()

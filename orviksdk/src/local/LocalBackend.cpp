@@ -16,8 +16,11 @@ Error CreateLocalBackend(const StoreUri& uri, const Options& options, const std:
   bool fsync = false;
   Error err = options.getBool(kOptLocalFsync, false, &fsync);
   if (!err.ok()) return err;
+  bool openat2 = true;
+  err = options.getBool(kOptLocalOpenat2, true, &openat2);
+  if (!err.ok()) return err;
   local::RootDir root;
-  err = local::RootDir::Open(uri.root(), &root);
+  err = local::RootDir::Open(uri.root(), openat2, &root);
   if (!err.ok()) return err;
   *out = std::make_unique<local::LocalBackend>(std::move(root), fsync);
   return Error();

@@ -51,10 +51,11 @@ int OpenDirAt(int parent, const char* name, bool readable, int* fd) {
 
 }  // namespace
 
-Error RootDir::Open(const std::string& root, RootDir* out) {
+Error RootDir::Open(const std::string& root, bool useOpenat2, RootDir* out) {
   int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return ErrnoError(errno, "open store root", root);
   out->root_ = Fd::Owned(fd);
+  if (!useOpenat2) return Error();
   int probe = Openat2(fd, ".", O_PATH | O_CLOEXEC);
   out->haveOpenat2_ = probe >= 0;
   if (probe >= 0) ::close(probe);

@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 namespace ovktest {
 namespace {
 
-class LocalBackend : public ::testing::Test {
+// Parameter: whether paths are resolved with openat2 or by the walk alone.
+class LocalBackend : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     root_ = base_.path() + "/root";
@@ -29,8 +30,14 @@ class LocalBackend : public ::testing::Test {
     fs::create_directories(root_);
     fs::create_directories(outside_);
     WriteLocalFile(outside_ + "/canary", "canary");
-    store_ = std::make_unique<TestStore>("file://" + root_);
+    store_ = std::make_unique<TestStore>("file://" + root_, options());
     ASSERT_TRUE(store_->initOutcome().ok()) << store_->initOutcome();
+  }
+
+  std::map<std::string, std::string> options(
+      std::map<std::string, std::string> extra = {}) const {
+    extra["fs.local.openat2"] = GetParam() ? "true" : "false";
+    return extra;
   }
 
   void ExpectOutsideUntouched() {
@@ -51,7 +58,7 @@ class LocalBackend : public ::testing::Test {
 
 // Every operation on every escaping path fails with 4004 and leaves the
 // canary outside the root as it was.
-TEST_F(LocalBackend, NoPathReachesOutsideTheRoot) {
+TEST_P(LocalBackend, NoPathReachesOutsideTheRoot) {
   fs::create_directories(root_ + "/inner");
   fs::create_directory_symlink(outside_, root_ + "/link-out");
   fs::create_directory_symlink("../../outside", root_ + "/inner/rel-out");
@@ -101,7 +108,7 @@ TEST_F(LocalBackend, NoPathReachesOutsideTheRoot) {
 
 // A thread keeps swapping a directory for a link to the outside while
 // others write, read and remove through it: no call may ever get out.
-TEST_F(LocalBackend, SwappingADirectoryForALinkNeverLeaksOut) {
+TEST_P(LocalBackend, SwappingADirectoryForALinkNeverLeaksOut) {
   fs::create_directories(root_ + "/swap");
   std::atomic<bool> stop{false};
   std::thread swapper([&] {
@@ -130,7 +137,7 @@ TEST_F(LocalBackend, SwappingADirectoryForALinkNeverLeaksOut) {
             fs::perms::owner_read);
 }
 
-TEST_F(LocalBackend, SymbolicLinksAreListedAsLinksAndNotFollowed) {
+TEST_P(LocalBackend, SymbolicLinksAreListedAsLinksAndNotFollowed) {
   fs::create_directories(root_ + "/d/real");
   WriteLocalFile(root_ + "/d/real/f", "x");
   fs::create_directory_symlink(outside_, root_ + "/d/out");
@@ -154,7 +161,7 @@ TEST_F(LocalBackend, SymbolicLinksAreListedAsLinksAndNotFollowed) {
   EXPECT_EQ(dirs, 1);
 }
 
-TEST_F(LocalBackend, RemovingATreeDoesNotFollowLinksInIt) {
+TEST_P(LocalBackend, RemovingATreeDoesNotFollowLinksInIt) {
   fs::create_directories(root_ + "/tree/sub");
   fs::create_directory_symlink(outside_, root_ + "/tree/sub/out");
   ASSERT_TRUE(store_->remove("/tree", true).ok());
@@ -162,7 +169,7 @@ TEST_F(LocalBackend, RemovingATreeDoesNotFollowLinksInIt) {
   ExpectOutsideUntouched();
 }
 
-TEST_F(LocalBackend, PermissionsAndOwnersMapToTheFileSystem) {
+TEST_P(LocalBackend, PermissionsAndOwnersMapToTheFileSystem) {
   WriteLocalFile(root_ + "/f", "x");
   ASSERT_TRUE(store_->chmod("/f", 04751).ok());
   struct stat st;
@@ -186,7 +193,7 @@ TEST_F(LocalBackend, PermissionsAndOwnersMapToTheFileSystem) {
   EXPECT_EQ(store_->chown("/missing", uid.c_str(), "").code, OVK_ERR_NOT_FOUND);
 }
 
-TEST_F(LocalBackend, NewFilesAndDirectoriesHonourTheUmask) {
+TEST_P(LocalBackend, NewFilesAndDirectoriesHonourTheUmask) {
   mode_t old = ::umask(027);
   ASSERT_TRUE(store_->mkdir("/m").ok());
   ASSERT_TRUE(store_->writeFile("/m/f", "x").ok());
@@ -198,7 +205,7 @@ TEST_F(LocalBackend, NewFilesAndDirectoriesHonourTheUmask) {
   EXPECT_EQ(st.perm, 0750);
 }
 
-TEST_F(LocalBackend, RewritingAFileKeepsItsPermissionBits) {
+TEST_P(LocalBackend, RewritingAFileKeepsItsPermissionBits) {
   ASSERT_TRUE(store_->writeFile("/keep", "one").ok());
   ASSERT_TRUE(store_->chmod("/keep", 0600).ok());
   ASSERT_TRUE(store_->writeFile("/keep", "two").ok());
@@ -211,7 +218,7 @@ TEST_F(LocalBackend, RewritingAFileKeepsItsPermissionBits) {
 
 // The storage refusing access comes back as 4007. As root, the calls run in
 // a child process that has given up root first.
-TEST_F(LocalBackend, PermissionDeniedIs4007) {
+TEST_P(LocalBackend, PermissionDeniedIs4007) {
   fs::create_directories(root_ + "/locked");
   WriteLocalFile(root_ + "/locked/secret", "s");
   ::chmod((root_ + "/locked/secret").c_str(), 0600);
@@ -225,7 +232,7 @@ TEST_F(LocalBackend, PermissionDeniedIs4007) {
   if (pid == 0) {
     ::close(pipefd[0]);
     if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(2);
-    TestStore child("file://" + root_);
+    TestStore child("file://" + root_, options());
     int32_t codes[3] = {
         child.mkdir("/locked/new").code,
         child.writeFile("/locked/new-file", "x").code,
@@ -248,7 +255,7 @@ TEST_F(LocalBackend, PermissionDeniedIs4007) {
 
 // A writer process killed in the middle of a write leaves the previous
 // content, and nothing it left behind is listed.
-TEST_F(LocalBackend, AWriterKilledMidWriteLeavesThePreviousContent) {
+TEST_P(LocalBackend, AWriterKilledMidWriteLeavesThePreviousContent) {
   WriteLocalFile(root_ + "/target", "previous");
   int pipefd[2];
   ASSERT_EQ(::pipe(pipefd), 0);
@@ -256,7 +263,7 @@ TEST_F(LocalBackend, AWriterKilledMidWriteLeavesThePreviousContent) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     ::close(pipefd[0]);
-    TestStore child("file://" + root_);
+    TestStore child("file://" + root_, options());
     Outcome o;
     ovk_io_context_t* s = child.open("/target", OVK_OPEN_WRITE, &o);
     ovk_io_context_t* n = child.open("/brand-new", OVK_OPEN_WRITE, &o);
@@ -295,7 +302,7 @@ TEST_F(LocalBackend, AWriterKilledMidWriteLeavesThePreviousContent) {
   EXPECT_EQ(entries[0].path, "file://" + root_ + "/target");
 }
 
-TEST_F(LocalBackend, LeftoverTemporaryFilesAreNeverListedOrCounted) {
+TEST_P(LocalBackend, LeftoverTemporaryFilesAreNeverListedOrCounted) {
   WriteLocalFile(root_ + "/.data.ovk-tmp.0123456789abcdef", "debris");
   WriteLocalFile(root_ + "/.hidden", "a real dot file");
   std::vector<Status> entries;
@@ -307,14 +314,14 @@ TEST_F(LocalBackend, LeftoverTemporaryFilesAreNeverListedOrCounted) {
   EXPECT_EQ(files, 1);
 }
 
-TEST_F(LocalBackend, FsyncOptionStillPublishes) {
-  TestStore synced("file://" + root_, {{"fs.local.fsync", "true"}});
+TEST_P(LocalBackend, FsyncOptionStillPublishes) {
+  TestStore synced("file://" + root_, options({{"fs.local.fsync", "true"}}));
   ASSERT_TRUE(synced.initOutcome().ok());
   ASSERT_TRUE(synced.writeFile("/synced", "durable").ok());
   EXPECT_EQ(ReadLocalFile(root_ + "/synced"), "durable");
 }
 
-TEST_F(LocalBackend, SpecialFilesAreRefusedWithoutBlocking) {
+TEST_P(LocalBackend, SpecialFilesAreRefusedWithoutBlocking) {
   ASSERT_EQ(::mkfifo((root_ + "/fifo").c_str(), 0600), 0);
   std::string content;
   EXPECT_EQ(store_->readFile("/fifo", &content).code, OVK_ERR_ALREADY_EXISTS);
@@ -323,12 +330,17 @@ TEST_F(LocalBackend, SpecialFilesAreRefusedWithoutBlocking) {
   EXPECT_EQ(st.type, OVK_TYPE_UNKNOWN);
 }
 
-TEST_F(LocalBackend, WritingUnderAMissingDirectoryIsNotFound) {
+TEST_P(LocalBackend, WritingUnderAMissingDirectoryIsNotFound) {
   Outcome o = store_->writeFile("/no/such/dir/file", "x");
   EXPECT_EQ(o.code, OVK_ERR_NOT_FOUND) << o;
   EXPECT_EQ(store_->writeFile("/plain", "x").code, OVK_OK);
   EXPECT_EQ(store_->writeFile("/plain/below", "x").code, OVK_ERR_NOT_FOUND);
 }
+
+INSTANTIATE_TEST_SUITE_P(Resolve, LocalBackend, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Openat2" : "Walk");
+                         });
 
 }  // namespace
 }  // namespace ovktest

@@ -73,7 +73,9 @@ void Executor::submit(std::shared_ptr<Request> request,
       } else {
         shared_->queue.push_back(Work{std::move(request), nullptr});
       }
-      shared_->ready.notify_one();
+      // Busy threads look at the queue before they wait, so a wake-up (a
+      // system call) is needed only when one is idle.
+      if (shared_->idle > 0) shared_->ready.notify_one();
       return;
     }
   }
@@ -111,7 +113,11 @@ void Executor::Loop(std::shared_ptr<Shared> shared) {
     bool stopping;
     {
       std::unique_lock<std::mutex> lock(shared->mu);
-      shared->ready.wait(lock, [&] { return shared->stopping || !shared->queue.empty(); });
+      while (!shared->stopping && shared->queue.empty()) {
+        ++shared->idle;
+        shared->ready.wait(lock);
+        --shared->idle;
+      }
       if (shared->queue.empty()) return;
       work = std::move(shared->queue.front());
       shared->queue.pop_front();
@@ -131,7 +137,7 @@ void Executor::Loop(std::shared_ptr<Shared> shared) {
         work.strand->scheduled_ = false;
       } else {
         shared->queue.push_back(std::move(work));
-        shared->ready.notify_one();
+        if (shared->idle > 0) shared->ready.notify_one();
       }
     }
   }

@@ -99,6 +99,7 @@ class Executor {
     std::mutex mu;
     std::condition_variable ready;
     std::deque<Work> queue;
+    int idle = 0;  // threads waiting for work: only they need a wake-up
     bool stopping = false;
   };
 

@@ -56,15 +56,13 @@ void Request::run(const Error* stopped) {
 void Executor::submit(std::shared_ptr<Request> request,
                       const std::shared_ptr<Strand>& strand) {
   {
-    std::lock_guard<std::mutex> start(startMu_);
-    if (!stopped_) {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    if (!shared_->stopping) {
       if (workers_.empty()) {
         for (int i = 0; i < threads_; ++i) {
           workers_.emplace_back(&Executor::Loop, shared_);
         }
       }
-      // Queued while startMu_ is held, so shutdown cannot miss it.
-      std::lock_guard<std::mutex> lock(shared_->mu);
       if (strand) {
         strand->pending_.push_back(std::move(request));
         if (strand->scheduled_) return;
@@ -87,12 +85,10 @@ void Executor::submit(std::shared_ptr<Request> request,
 void Executor::shutdown() {
   std::vector<std::thread> workers;
   {
-    std::lock_guard<std::mutex> start(startMu_);
-    if (stopped_) return;
-    stopped_ = true;
-    workers.swap(workers_);
     std::lock_guard<std::mutex> lock(shared_->mu);
+    if (shared_->stopping) return;
     shared_->stopping = true;
+    workers.swap(workers_);
   }
   shared_->ready.notify_all();
   for (std::thread& t : workers) {

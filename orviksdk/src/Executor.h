@@ -107,9 +107,9 @@ class Executor {
 
   const int threads_;
   std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
-  std::mutex startMu_;  // guards workers_ and stopped_
+  // Started with the first submission; guarded by shared_->mu, so that a
+  // request is either queued before shutdown or completed as stopped.
   std::vector<std::thread> workers_;
-  bool stopped_ = false;
 };
 
 }  // namespace ovk

@@ -239,12 +239,16 @@ def test_upload_reports_a_failing_store_write(good, delay):
     assert stream_type.calls == good + 1
 
 
-def test_download_to_a_full_disk_raises(store):
+@pytest.mark.parametrize("length, buffer_size", [
+    (1 << 20, 65536),  # fails in write
+    (50, 100),         # buffered by the file object: fails only in close
+])
+def test_download_to_a_full_disk_raises(store, length, buffer_size):
     if not os.path.exists("/dev/full"):
         pytest.fail("/dev/full is needed to stand in for a full disk")
-    with store.fs.open(store.put("a", os.urandom(1 << 20))) as f:
+    with store.fs.open(store.put("a", os.urandom(length))) as f:
         with pytest.raises(OSError) as err:
-            f.download("/dev/full", 65536)
+            f.download("/dev/full", buffer_size)
     assert err.value.errno == 28
 
 

@@ -192,6 +192,14 @@ TEST_F(FakeSdkTest, DestructorFreesHandlesWithoutDestroyingTheStore) {
                                         "ovk_freeOptions(options#1)"));
 }
 
+TEST_F(FakeSdkTest, MissingConfigurationCountsAsEmpty) {
+  QuollEnv env(std::nullopt, std::nullopt, std::nullopt);
+  OvkFileSystem fs;
+  ASSERT_TRUE(fs.init("file:///s", "u", nullptr).ok());
+  EXPECT_EQ(ovkfake_call_count("ovk_setOption"), 1);
+  EXPECT_TRUE(fs.destroy().ok());
+}
+
 TEST_F(FakeSdkTest, ClientCanReconnectAfterDestroy) {
   OvkFileSystem fs;
   ASSERT_TRUE(fs.init("file:///a", "u", std::make_shared<OvkConfig>()).ok());

@@ -1,6 +1,9 @@
 // OrvikReader's blocking operations: the read loop, positional and scatter
 // reads, positions, close and destruction.
+#include <algorithm>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "OvkReader.h"
 #include "fake_sdk_fixture.h"
@@ -108,6 +111,50 @@ TEST_F(ReaderTest, PartialChunksAndEmptyIterationsMakeOneRead) {
               ElementsAre("ovk_read(6)", "ovk_read(4)", "ovk_read(4)",
                           "ovk_read(2)", "ovk_read(2)"))
       << "a 0-byte iteration repeats the same remainder";
+}
+
+// Each read of a reader shared by several threads gets contiguous bytes,
+// even when the store serves it in several parts.
+TEST_F(ReaderTest, ConcurrentReadsDoNotInterleaveTheirParts) {
+  constexpr int kThreads = 4;
+  constexpr int kReadsPerThread = 200;
+  constexpr size_t kBlock = 8;  // block i holds i in two bytes, four times
+  std::string contents;
+  for (int i = 0; i < kThreads * kReadsPerThread; ++i) {
+    for (size_t k = 0; k < kBlock / 2; ++k) {
+      contents.push_back(static_cast<char>(i & 0xff));
+      contents.push_back(static_cast<char>(i >> 8));
+    }
+  }
+  auto reader = open("/f", contents);
+  ovkfake_set_read_chunk(1);
+  auto blockOf = [&](std::string_view view) {
+    if (view.size() != kBlock) return -1;
+    for (size_t k = 2; k < kBlock; ++k) {
+      if (view[k] != view[k % 2]) return -1;
+    }
+    return static_cast<unsigned char>(view[0]) |
+           static_cast<unsigned char>(view[1]) << 8;
+  };
+  std::vector<std::vector<int>> blocks(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      char scratch[kBlock];
+      for (int r = 0; r < kReadsPerThread; ++r) {
+        std::string_view view;
+        OvkStatus status = reader->read(kBlock, &view, scratch);
+        blocks[t].push_back(status.ok() ? blockOf(view) : -1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::vector<int> all;
+  for (const auto& seen : blocks) all.insert(all.end(), seen.begin(), seen.end());
+  std::sort(all.begin(), all.end());
+  std::vector<int> expected(kThreads * kReadsPerThread);
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<int>(i);
+  EXPECT_TRUE(all == expected) << "a read got bytes of several blocks";
 }
 
 TEST_F(ReaderTest, NegativeCountOtherThanEndOfFileIsAFailure) {

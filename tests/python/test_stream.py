@@ -1,4 +1,5 @@
-"""FileStream and FileSystem.open against the local backend."""
+"""FileStream and FileSystem.open: against the local backend, and through
+the fake SDK for the failures real storage cannot produce on demand."""
 import gc
 import io
 import json

@@ -1,5 +1,6 @@
 """Whole-file transfers: FileStream.download/upload and FileSystem.download,
-upload and copy_file, against the local backend."""
+upload and copy_file, against the local backend, and through the fake SDK
+for read failures."""
 import hashlib
 import io
 import json
@@ -423,11 +424,22 @@ def test_transfers_of_missing_paths(store, tmp_path):
     assert not store.fs.exists("/b")
 
 
-def test_copy_file_to_a_bad_destination_closes_the_source(store):
-    store.put("a", b"abc")
-    store.root.joinpath("f").write_bytes(b"")
+def test_copy_file_to_a_bad_destination_closes_the_source(store_root):
+    class Recording(_fs.FileSystem):
+        def open(self, path, mode="rb", buffer_size=None):
+            stream = super().open(path, mode, buffer_size)
+            self.opened.append(stream)
+            return stream
+
+    fs = Recording()
+    fs.opened = []
+    fs._connect("file://" + str(store_root))
+    (store_root / "a").write_bytes(b"abc")
+    (store_root / "f").write_bytes(b"")
     with pytest.raises(OSError):
-        store.fs.copy_file("/a", "/f/under/a/file")
+        fs.copy_file("/a", "/f/under/a/file")
+    assert [s.mode for s in fs.opened] == ["rb"]
+    assert fs.opened[0].closed
 
 
 def test_download_and_upload_keyword_arguments(store, tmp_path):

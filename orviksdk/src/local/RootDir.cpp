@@ -104,14 +104,14 @@ Error RootDir::openDir(const StorePath& dir, bool readable, const char* operatio
     return Error::NotFound(std::string(operation) + " " + shown.display() +
                            ": a component of the path is not a directory");
   }
-  return ErrnoError(err, operation, shown.display());
+  return ErrnoError(err, operation, shown);
 }
 
 Error RootDir::OpenChildDir(int parent, const std::string& name, bool readable,
                             const char* operation, const StorePath& shown, Fd* out) {
   int fd = -1;
   int err = OpenDirAt(parent, name.c_str(), readable, &fd);
-  if (err != 0) return ErrnoError(err, operation, shown.display());
+  if (err != 0) return ErrnoError(err, operation, shown);
   *out = Fd::Owned(fd);
   return Error();
 }

@@ -1,5 +1,6 @@
 // The behaviour every backend keeps, written once. A backend's test program
-// compiles StoreConformance.cpp and instantiates the suite with its target:
+// compiles StoreConformance.cpp and StoreConformanceStreams.cpp (CMake:
+// ${OVK_SDK_CONFORMANCE_SOURCES}) and instantiates the suite with its target:
 //
 //   INSTANTIATE_TEST_SUITE_P(Local, StoreConformance,
 //                            ::testing::Values(LocalTarget()), TargetName);

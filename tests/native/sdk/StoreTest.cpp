@@ -145,6 +145,19 @@ TEST(StoreLogging, NoneWritesNothing) {
   EXPECT_EQ(access((logs.path() + "/orviksdk.log").c_str(), F_OK), -1);
 }
 
+TEST(StoreLogging, ALinkPlantedAsTheLogIsNotFollowed) {
+  TempDir dir;
+  TempDir logs;
+  WriteLocalFile(logs.path() + "/victim", "victim");
+  ASSERT_EQ(symlink((logs.path() + "/victim").c_str(), (logs.path() + "/orviksdk.log").c_str()), 0);
+  {
+    TestStore store(dir.path(), {{"logger.appender", "file"}, {"logger.dir", logs.path()}});
+    ASSERT_TRUE(store.initOutcome().ok());
+    EXPECT_EQ(store.status("/missing").code, OVK_ERR_NOT_FOUND) << "the call itself still works";
+  }
+  EXPECT_EQ(ReadLocalFile(logs.path() + "/victim"), "victim");
+}
+
 TEST(StoreOptions, TheLastValueOfAKeyHolds) {
   TempDir dir;
   for (int i = 0; i < 3; ++i) WriteLocalFile(dir.path() + "/f" + std::to_string(i), "");

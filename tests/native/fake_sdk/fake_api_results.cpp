@@ -17,64 +17,66 @@ const char* text(const std::optional<std::string>& value) {
   return value ? value->c_str() : nullptr;
 }
 
+// One field of a status, read under the lock after recording the call;
+// missing is the answer after a fault.
+template <typename T>
+T statusField(const ovk_file_status_t* status, const char* function,
+              T FileStatusSpec::*field, T missing) {
+  State& state = State::get();
+  std::lock_guard<std::mutex> lock(state.mu);
+  const FileStatus* s = statusFor(state, status, function);
+  return s != nullptr ? s->spec.*field : missing;
+}
+
+// A text field of a status: null when unset or after a fault. The text
+// stays valid as long as the status does.
+const char* statusText(const ovk_file_status_t* status, const char* function,
+                       std::optional<std::string> FileStatusSpec::*field) {
+  State& state = State::get();
+  std::lock_guard<std::mutex> lock(state.mu);
+  const FileStatus* s = statusFor(state, status, function);
+  return s != nullptr ? text(s->spec.*field) : nullptr;
+}
+
 }  // namespace
 
 extern "C" {
 
 const char* ovk_getFileStatusPath(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusPath");
-  return s != nullptr ? text(s->spec.path) : nullptr;
+  return statusText(status, "ovk_getFileStatusPath", &FileStatusSpec::path);
 }
 
 const char* ovk_getFileStatusUser(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusUser");
-  return s != nullptr ? text(s->spec.user) : nullptr;
+  return statusText(status, "ovk_getFileStatusUser", &FileStatusSpec::user);
 }
 
 const char* ovk_getFileStatusGroup(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusGroup");
-  return s != nullptr ? text(s->spec.group) : nullptr;
+  return statusText(status, "ovk_getFileStatusGroup", &FileStatusSpec::group);
 }
 
 int32_t ovk_getFileStatusType(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusType");
-  return s != nullptr ? s->spec.type : 0;
+  return statusField<int32_t>(status, "ovk_getFileStatusType",
+                              &FileStatusSpec::type, 0);
 }
 
 int32_t ovk_getFileStatusPerm(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusPerm");
-  return s != nullptr ? s->spec.perm : -1;
+  return statusField<int32_t>(status, "ovk_getFileStatusPerm",
+                              &FileStatusSpec::perm, -1);
 }
 
 int64_t ovk_getFileStatusSize(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusSize");
-  return s != nullptr ? s->spec.size : -1;
+  return statusField<int64_t>(status, "ovk_getFileStatusSize",
+                              &FileStatusSpec::size, -1);
 }
 
 int64_t ovk_getFileStatusMtime(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusMtime");
-  return s != nullptr ? s->spec.mtime : -1;
+  return statusField<int64_t>(status, "ovk_getFileStatusMtime",
+                              &FileStatusSpec::mtime, -1);
 }
 
 int64_t ovk_getFileStatusAtime(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusAtime");
-  return s != nullptr ? s->spec.atime : -1;
+  return statusField<int64_t>(status, "ovk_getFileStatusAtime",
+                              &FileStatusSpec::atime, -1);
 }
 
 void ovk_freeFileStatus(ovk_file_status_t* status) {

@@ -249,51 +249,56 @@ Error LocalBackend::getFileStatus(const StorePath& path, EntryStatus* out) {
   return Error();
 }
 
-Error LocalBackend::listDir(const StorePath& path, bool recursive,
-                            std::vector<EntryStatus>* out) {
-  Fd fd;
-  Error err;
-  if (path.isRoot()) {
-    err = root_.openDir(path, true, "listDir", path, &fd);
-  } else {
-    Fd parent;
-    err = parentOf(path, "listDir", &parent);
-    if (!err.ok()) return err;
-    err = RootDir::OpenChildDir(parent.get(), path.name(), true, "listDir", path, &fd);
-  }
+Error LocalBackend::openListedDir(const StorePath& path, const char* operation,
+                                  Fd* out) const {
+  if (path.isRoot()) return root_.openDir(path, true, operation, path, out);
+  Fd parent;
+  Error err = parentOf(path, operation, &parent);
   if (!err.ok()) return err;
-  std::vector<EntryStatus> entries;
-  err = listInto(fd.release(), path, recursive, &entries);
-  if (!err.ok()) return err;
-  *out = std::move(entries);
-  return Error();
+  return RootDir::OpenChildDir(parent.get(), path.name(), true, operation, path, out);
 }
 
-Error LocalBackend::listInto(int fd, const StorePath& path, bool recursive,
-                             std::vector<EntryStatus>* out) {
+template <typename Visit>
+Error LocalBackend::Walk(int fd, const StorePath& path, bool recursive,
+                         const char* operation, Visit& visit) {
   DirStream dir;
-  Error err = DirStream::Open(Fd::Owned(fd), "listDir", path, &dir);
+  Error err = DirStream::Open(Fd::Owned(fd), operation, path, &dir);
   if (!err.ok()) return err;
-  while (const char* name = dir.next("listDir", path, &err)) {
+  while (const char* name = dir.next(operation, path, &err)) {
     if (IsTempName(name)) continue;
     struct stat st;
     if (::fstatat(dir.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;  // removed since readdir saw it
-      return ErrnoError(errno, "listDir", path, name);
+      return ErrnoError(errno, operation, path, name);
     }
+    visit(path, name, st);
+    if (!recursive || !S_ISDIR(st.st_mode)) continue;
     StorePath child = path.child(name);
-    out->emplace_back();
-    fill(child, st, &out->back());
-    if (recursive && S_ISDIR(st.st_mode)) {
-      Fd sub;
-      err = RootDir::OpenChildDir(dir.fd(), name, true, "listDir", child, &sub);
-      if (err.code() == OVK_ERR_NOT_FOUND) continue;
-      if (!err.ok()) return err;
-      err = listInto(sub.release(), child, true, out);
-      if (!err.ok()) return err;
-    }
+    Fd sub;
+    Error opened = RootDir::OpenChildDir(dir.fd(), name, true, operation, child, &sub);
+    if (opened.code() == OVK_ERR_NOT_FOUND) continue;  // removed since its stat
+    if (!opened.ok()) return opened;
+    Error walked = Walk(sub.release(), child, true, operation, visit);
+    if (!walked.ok()) return walked;
   }
   return err;
+}
+
+Error LocalBackend::listDir(const StorePath& path, bool recursive,
+                            std::vector<EntryStatus>* out) {
+  Fd fd;
+  Error err = openListedDir(path, "listDir", &fd);
+  if (!err.ok()) return err;
+  std::vector<EntryStatus> entries;
+  auto visit = [this, &entries](const StorePath& dir, const char* name,
+                                const struct stat& st) {
+    entries.emplace_back();
+    fill(dir.child(name), st, &entries.back());
+  };
+  err = Walk(fd.release(), path, recursive, "listDir", visit);
+  if (!err.ok()) return err;
+  *out = std::move(entries);
+  return Error();
 }
 
 Error LocalBackend::getContentSummary(const StorePath& path, bool wholeSubtree,
@@ -307,52 +312,21 @@ Error LocalBackend::getContentSummary(const StorePath& path, bool wholeSubtree,
     summary.fileSize = st.st_size;
   } else if (S_ISDIR(st.st_mode)) {
     Fd fd;
-    if (path.isRoot()) {
-      err = root_.openDir(path, true, "getContentSummary", path, &fd);
-    } else {
-      Fd parent;
-      err = parentOf(path, "getContentSummary", &parent);
-      if (err.ok()) {
-        err = RootDir::OpenChildDir(parent.get(), path.name(), true, "getContentSummary",
-                                    path, &fd);
-      }
-    }
+    err = openListedDir(path, "getContentSummary", &fd);
     if (!err.ok()) return err;
-    err = summarise(fd.release(), path, wholeSubtree, &summary);
+    auto visit = [&summary](const StorePath&, const char*, const struct stat& entry) {
+      if (S_ISREG(entry.st_mode)) {
+        summary.fileCount += 1;
+        summary.fileSize += entry.st_size;
+      } else if (S_ISDIR(entry.st_mode)) {
+        summary.directoryCount += 1;
+      }
+    };
+    err = Walk(fd.release(), path, wholeSubtree, "getContentSummary", visit);
     if (!err.ok()) return err;
   }
   *out = summary;
   return Error();
-}
-
-Error LocalBackend::summarise(int fd, const StorePath& path, bool recursive,
-                              ContentSummary* out) {
-  DirStream dir;
-  Error err = DirStream::Open(Fd::Owned(fd), "getContentSummary", path, &dir);
-  if (!err.ok()) return err;
-  while (const char* name = dir.next("getContentSummary", path, &err)) {
-    if (IsTempName(name)) continue;
-    struct stat st;
-    if (::fstatat(dir.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;
-      return ErrnoError(errno, "getContentSummary", path, name);
-    }
-    if (S_ISREG(st.st_mode)) {
-      out->fileCount += 1;
-      out->fileSize += st.st_size;
-    } else if (S_ISDIR(st.st_mode)) {
-      out->directoryCount += 1;
-      if (!recursive) continue;
-      StorePath child = path.child(name);
-      Fd sub;
-      err = RootDir::OpenChildDir(dir.fd(), name, true, "getContentSummary", child, &sub);
-      if (err.code() == OVK_ERR_NOT_FOUND) continue;
-      if (!err.ok()) return err;
-      err = summarise(sub.release(), child, true, out);
-      if (!err.ok()) return err;
-    }
-  }
-  return err;
 }
 
 Error LocalBackend::setPermission(const StorePath& path, int32_t perm) {

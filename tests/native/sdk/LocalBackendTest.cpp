@@ -161,6 +161,32 @@ TEST_P(LocalBackend, SymbolicLinksAreListedAsLinksAndNotFollowed) {
   EXPECT_EQ(dirs, 1);
 }
 
+// Subdirectories that come and go while a tree is listed or summed are
+// either seen or passed over; the call itself never fails because of them.
+TEST_P(LocalBackend, SubdirectoriesRemovedDuringAWalkArePassedOver) {
+  fs::create_directories(root_ + "/t");
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    std::string dir = root_ + "/t/sub";
+    for (int i = 0; i < 20000 && !stop; ++i) {
+      ::mkdir(dir.c_str(), 0755);
+      ::rmdir(dir.c_str());
+    }
+    stop = true;
+  });
+  while (!stop) {
+    std::vector<Status> entries;
+    Outcome listed = store_->list("/t", true, &entries);
+    int64_t size, files, dirs;
+    Outcome summed = store_->summary("/t", true, &size, &files, &dirs);
+    if (!listed.ok() || !summed.ok()) {
+      ADD_FAILURE() << "list: " << listed << ", summary: " << summed;
+      stop = true;
+    }
+  }
+  churn.join();
+}
+
 TEST_P(LocalBackend, RemovingATreeDoesNotFollowLinksInIt) {
   fs::create_directories(root_ + "/tree/sub");
   fs::create_directory_symlink(outside_, root_ + "/tree/sub/out");

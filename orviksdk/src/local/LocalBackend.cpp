@@ -94,6 +94,12 @@ Error LocalBackend::statOf(const StorePath& path, const char* operation,
     if (::fstat(root_.fd(), st) != 0) return ErrnoError(errno, operation, path);
     return Error();
   }
+  // A nested path resolved whole costs one lookup of each component; the
+  // parent-and-name route below, which looks the parent up again, stays
+  // for an entry at the root (one fstatat on the root) and to report why
+  // a path cannot be resolved.
+  bool nested = path.rel().find('/') != std::string::npos;
+  if (nested && root_.statBeneath(path, st)) return Error();
   Fd parent;
   Error err = parentOf(path, operation, &parent);
   if (!err.ok()) return err;

@@ -335,20 +335,28 @@ Error LocalBackend::getContentSummary(const StorePath& path, bool wholeSubtree,
   return Error();
 }
 
-Error LocalBackend::setPermission(const StorePath& path, int32_t perm) {
-  mode_t mode = static_cast<mode_t>(perm);
+template <typename OnRoot, typename OnEntry>
+Error LocalBackend::change(const StorePath& path, const char* operation, OnRoot on_root,
+                           OnEntry on_entry) const {
   if (path.isRoot()) {
-    if (::fchmod(root_.fd(), mode) != 0) return ErrnoError(errno, "setPermission", StorePath());
+    if (on_root(root_.fd()) != 0) return ErrnoError(errno, operation, path);
     return Error();
   }
   Fd parent;
-  Error err = parentOf(path, "setPermission", &parent);
+  Error err = parentOf(path, operation, &parent);
   if (!err.ok()) return err;
-  // AT_SYMLINK_NOFOLLOW: a link is refused (EOPNOTSUPP), never followed.
-  if (::fchmodat(parent.get(), path.name().c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0) {
-    return ErrnoError(errno, "setPermission", path);
-  }
+  if (on_entry(parent.get(), path.name().c_str()) != 0) return ErrnoError(errno, operation, path);
   return Error();
+}
+
+Error LocalBackend::setPermission(const StorePath& path, int32_t perm) {
+  mode_t mode = static_cast<mode_t>(perm);
+  // AT_SYMLINK_NOFOLLOW: a link is refused (EOPNOTSUPP), never followed.
+  return change(
+      path, "setPermission", [mode](int fd) { return ::fchmod(fd, mode); },
+      [mode](int parent, const char* name) {
+        return ::fchmodat(parent, name, mode, AT_SYMLINK_NOFOLLOW);
+      });
 }
 
 Error LocalBackend::setOwner(const StorePath& path, const std::string& user,
@@ -363,17 +371,11 @@ Error LocalBackend::setOwner(const StorePath& path, const std::string& user,
     Error err = Identity::GroupId(group, path.display(), &gid);
     if (!err.ok()) return err;
   }
-  if (path.isRoot()) {
-    if (::fchown(root_.fd(), uid, gid) != 0) return ErrnoError(errno, "setOwner", StorePath());
-    return Error();
-  }
-  Fd parent;
-  Error err = parentOf(path, "setOwner", &parent);
-  if (!err.ok()) return err;
-  if (::fchownat(parent.get(), path.name().c_str(), uid, gid, AT_SYMLINK_NOFOLLOW) != 0) {
-    return ErrnoError(errno, "setOwner", path);
-  }
-  return Error();
+  return change(
+      path, "setOwner", [uid, gid](int fd) { return ::fchown(fd, uid, gid); },
+      [uid, gid](int parent, const char* name) {
+        return ::fchownat(parent, name, uid, gid, AT_SYMLINK_NOFOLLOW);
+      });
 }
 
 Error LocalBackend::open(const StorePath& path, int32_t flags, int32_t perm,

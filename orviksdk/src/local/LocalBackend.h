@@ -46,6 +46,12 @@ class LocalBackend : public Backend {
   Error parentOf(const StorePath& path, const char* operation, Fd* out) const;
   // lstat of `path`; a missing path or parent is OVK_ERR_NOT_FOUND.
   Error statOf(const StorePath& path, const char* operation, struct stat* st) const;
+  // Applies a metadata change: on_root(descriptor) to the root itself,
+  // otherwise on_entry(parent descriptor, name) with an *at() call that
+  // must not follow a link. Both return 0 or -1 with errno set.
+  template <typename OnRoot, typename OnEntry>
+  Error change(const StorePath& path, const char* operation, OnRoot on_root,
+               OnEntry on_entry) const;
   void fill(const StorePath& path, const struct stat& st, EntryStatus* out);
   // Opens the directory `path` for reading its entries: a file there is
   // OVK_ERR_ALREADY_EXISTS, a link OVK_ERR_INVALID_ARGUMENT.

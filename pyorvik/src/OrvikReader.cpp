@@ -107,8 +107,6 @@ struct ReadContext {
 };
 
 struct PreadvContext {
-  ovk_store_t* store;
-  ovk_io_context_t* stream;
   std::string name;
   ovk_longs_t* lengths;
   ovk_longs_t* offsets;
@@ -272,8 +270,8 @@ std::shared_ptr<OvkTask> OrvikReader::preadvAsync(
     std::vector<char*>& buffers, OvkStatusCallback done) {
   SdkRanges ranges = makeRanges(offsets, lengths, buffers);
   auto context = std::unique_ptr<PreadvContext>(
-      new PreadvContext{store_, stream_, name_, ranges.lengths,
-                        ranges.offsets, ranges.buffers, std::move(done)});
+      new PreadvContext{name_, ranges.lengths, ranges.offsets, ranges.buffers,
+                        std::move(done)});
   return submitAsync(
       store_, stream_, ovk_createHandleCtx2(store_, stream_),
       std::move(context), preadvCallback,

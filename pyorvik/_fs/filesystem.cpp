@@ -98,23 +98,37 @@ PyObject* Connect(PyObject* self, PyObject* uri, PyObject* user,
   Py_RETURN_TRUE;
 }
 
-PyObject* FileSystem__connect(PyObject* self, PyObject* args, PyObject* kwds) {
-  static const char* kwlist[] = {"uri", "user", "config", nullptr};
+// The arguments both connect entry points take: uri (default ""), user and
+// config (default None), all borrowed, uri possibly from default_uri.
+struct ConnectArgs {
   PyObject* uri = nullptr;
   PyObject* user = Py_None;
   PyObject* config = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "|OOO:_connect",
-                                   const_cast<char**>(kwlist), &uri, &user,
-                                   &config)) {
-    return nullptr;
+  PyRef default_uri;  // owns the "" given when uri is missing
+};
+
+// format is the parser's format, whose ":name" names the caller in
+// argument errors. Returns false with an exception set.
+bool ParseConnectArgs(PyObject* args, PyObject* kwds, const char* format,
+                      ConnectArgs* out) {
+  static const char* kwlist[] = {"uri", "user", "config", nullptr};
+  if (!PyArg_ParseTupleAndKeywords(args, kwds, format,
+                                   const_cast<char**>(kwlist), &out->uri,
+                                   &out->user, &out->config)) {
+    return false;
   }
-  PyRef empty_uri;
-  if (uri == nullptr) {
-    empty_uri.reset(PyUnicode_FromString(""));
-    if (!empty_uri) return nullptr;
-    uri = empty_uri.get();
+  if (out->uri == nullptr) {
+    out->default_uri.reset(PyUnicode_FromString(""));
+    if (!out->default_uri) return false;
+    out->uri = out->default_uri.get();
   }
-  return Connect(self, uri, user, config);
+  return true;
+}
+
+PyObject* FileSystem__connect(PyObject* self, PyObject* args, PyObject* kwds) {
+  ConnectArgs parsed;
+  if (!ParseConnectArgs(args, kwds, "|OOO:_connect", &parsed)) return nullptr;
+  return Connect(self, parsed.uri, parsed.user, parsed.config);
 }
 
 // Runs the connection inside warnings.catch_warnings() with every warning
@@ -163,22 +177,9 @@ PyObject* ConnectIgnoringWarnings(PyObject* uri, PyObject* user,
 }
 
 PyObject* ModuleConnect(PyObject*, PyObject* args, PyObject* kwds) {
-  static const char* kwlist[] = {"uri", "user", "config", nullptr};
-  PyObject* uri = nullptr;
-  PyObject* user = Py_None;
-  PyObject* config = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "|OOO:connect",
-                                   const_cast<char**>(kwlist), &uri, &user,
-                                   &config)) {
-    return nullptr;
-  }
-  PyRef empty_uri;
-  if (uri == nullptr) {
-    empty_uri.reset(PyUnicode_FromString(""));
-    if (!empty_uri) return nullptr;
-    uri = empty_uri.get();
-  }
-  return ConnectIgnoringWarnings(uri, user, config);
+  ConnectArgs parsed;
+  if (!ParseConnectArgs(args, kwds, "|OOO:connect", &parsed)) return nullptr;
+  return ConnectIgnoringWarnings(parsed.uri, parsed.user, parsed.config);
 }
 
 PyMethodDef g_connect_def = {"connect", OVK_METH(ModuleConnect),

@@ -5,6 +5,7 @@
 
 #include "OvkAsyncSubmit.h"
 #include "OvkSdkCall.h"
+#include "OvkStreamCalls.h"
 
 namespace {
 
@@ -106,26 +107,10 @@ struct ReadContext {
 };
 
 struct PreadvContext {
-  ovk_store_t* store;
-  ovk_io_context_t* stream;
   std::string name;
   ovk_longs_t* lengths;
   ovk_longs_t* offsets;
   ovk_file_buffers_t* buffers;
-  OvkStatusCallback done;
-};
-
-struct Int64Context {
-  ovk_store_t* store;
-  ovk_io_context_t* stream;
-  OvkInt64Callback done;
-};
-
-struct CloseContext {
-  ovk_store_t* store;
-  ovk_io_context_t* stream;
-  std::string name;
-  std::atomic<bool>* closed;
   OvkStatusCallback done;
 };
 
@@ -173,35 +158,6 @@ void preadvCallback(ovk_handle_ctx_t* ctx, int64_t /*value*/, void* context) {
   if (c.done) c.done(std::move(status));
 }
 
-void int64Callback(ovk_handle_ctx_t* ctx, int64_t value, void* context,
-                   const char* prefix) {
-  Int64Context c = takeContext<Int64Context>(context);
-  OvkStatus status = sdkStatus(takeOutcome(ctx), prefix);
-  if (c.done) c.done(std::move(status), value);
-}
-
-void tellCallback(ovk_handle_ctx_t* ctx, int64_t value, void* context) {
-  int64Callback(ctx, value, context, "file tell failed: ");
-}
-
-void seekCallback(ovk_handle_ctx_t* ctx, int64_t value, void* context) {
-  int64Callback(ctx, value, context, "file seek failed: ");
-}
-
-void getFileLengthCallback(ovk_handle_ctx_t* ctx, int64_t value,
-                           void* context) {
-  int64Callback(ctx, value, context, "get file length failed: ");
-}
-
-// The reader counts as closed once its asynchronous close has completed,
-// whatever the outcome.
-void closeCallback(ovk_handle_ctx_t* ctx, bool /*result*/, void* context) {
-  CloseContext c = takeContext<CloseContext>(context);
-  OvkStatus status = sdkStatus(takeOutcome(ctx), "close file failed: ");
-  c.closed->store(true);
-  if (c.done) c.done(std::move(status));
-}
-
 }  // namespace
 
 bool isEndOfFile(const OvkStatus& status) {
@@ -210,16 +166,7 @@ bool isEndOfFile(const OvkStatus& status) {
                                   kEndOfFilePrefix) == 0;
 }
 
-OrvikReader::~OrvikReader() {
-  if (stream_ == nullptr) return;
-  if (!closed_.load()) {
-    ovk_handle_ctx_t* ctx = ovk_createHandleCtx2(store_, stream_);
-    ovk_close(ctx, nullptr);
-    takeOutcome(ctx);
-  }
-  ovk_freeIOContext(stream_);
-  stream_ = nullptr;
-}
+OrvikReader::~OrvikReader() { releaseStream(store_, stream_, closed_); }
 
 bool OrvikReader::closed() const { return closed_.load(); }
 
@@ -323,8 +270,8 @@ std::shared_ptr<OvkTask> OrvikReader::preadvAsync(
     std::vector<char*>& buffers, OvkStatusCallback done) {
   SdkRanges ranges = makeRanges(offsets, lengths, buffers);
   auto context = std::unique_ptr<PreadvContext>(
-      new PreadvContext{store_, stream_, name_, ranges.lengths,
-                        ranges.offsets, ranges.buffers, std::move(done)});
+      new PreadvContext{name_, ranges.lengths, ranges.offsets, ranges.buffers,
+                        std::move(done)});
   return submitAsync(
       store_, stream_, ovk_createHandleCtx2(store_, stream_),
       std::move(context), preadvCallback,
@@ -335,19 +282,11 @@ std::shared_ptr<OvkTask> OrvikReader::preadvAsync(
 }
 
 OvkStatus OrvikReader::tell(int64_t& position) {
-  ovk_handle_ctx_t* ctx = ovk_createHandleCtx2(store_, stream_);
-  position = ovk_tell(ctx, nullptr);
-  return sdkStatus(takeOutcome(ctx), "tell file failed: ");
+  return tellStream(store_, stream_, position);
 }
 
 std::shared_ptr<OvkTask> OrvikReader::tellAsync(OvkInt64Callback done) {
-  auto context = std::unique_ptr<Int64Context>(
-      new Int64Context{store_, stream_, std::move(done)});
-  return submitAsync(store_, stream_, ovk_createHandleCtx2(store_, stream_),
-                     std::move(context), tellCallback,
-                     [](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
-                       return ovk_tellAsync(ctx, options);
-                     });
+  return tellStreamAsync(store_, stream_, std::move(done));
 }
 
 OvkStatus OrvikReader::seek(int64_t offset) {
@@ -358,13 +297,11 @@ OvkStatus OrvikReader::seek(int64_t offset) {
 
 std::shared_ptr<OvkTask> OrvikReader::seekAsync(int64_t offset,
                                                 OvkInt64Callback done) {
-  auto context = std::unique_ptr<Int64Context>(
-      new Int64Context{store_, stream_, std::move(done)});
-  return submitAsync(store_, stream_, ovk_createHandleCtx2(store_, stream_),
-                     std::move(context), seekCallback,
-                     [offset](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
-                       return ovk_seekAsync(ctx, offset, options);
-                     });
+  return int64StreamAsync(
+      store_, stream_, "file seek failed: ", std::move(done),
+      [offset](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
+        return ovk_seekAsync(ctx, offset, options);
+      });
 }
 
 OvkStatus OrvikReader::getFileLength(int64_t& length) {
@@ -375,29 +312,17 @@ OvkStatus OrvikReader::getFileLength(int64_t& length) {
 
 std::shared_ptr<OvkTask> OrvikReader::getFileLengthAsync(
     OvkInt64Callback done) {
-  auto context = std::unique_ptr<Int64Context>(
-      new Int64Context{store_, stream_, std::move(done)});
-  return submitAsync(store_, stream_, ovk_createHandleCtx2(store_, stream_),
-                     std::move(context), getFileLengthCallback,
-                     [](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
-                       return ovk_getFileLengthAsync(ctx, options);
-                     });
+  return int64StreamAsync(store_, stream_, "get file length failed: ",
+                          std::move(done),
+                          [](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
+                            return ovk_getFileLengthAsync(ctx, options);
+                          });
 }
 
-OvkStatus OrvikReader::close() {
-  ovk_handle_ctx_t* ctx = ovk_createHandleCtx2(store_, stream_);
-  ovk_close(ctx, nullptr);
-  OvkStatus status = sdkStatus(takeOutcome(ctx), "close file failed: ");
-  if (status.ok()) closed_.store(true);
-  return status;
-}
+OvkStatus OrvikReader::close() { return closeStream(store_, stream_, &closed_); }
 
+// The reader counts as closed once its asynchronous close has completed,
+// whatever the outcome.
 std::shared_ptr<OvkTask> OrvikReader::closeAsync(OvkStatusCallback done) {
-  auto context = std::unique_ptr<CloseContext>(
-      new CloseContext{store_, stream_, name_, &closed_, std::move(done)});
-  return submitAsync(store_, stream_, ovk_createHandleCtx2(store_, stream_),
-                     std::move(context), closeCallback,
-                     [](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
-                       return ovk_closeAsync(ctx, options);
-                     });
+  return closeStreamAsync(store_, stream_, &closed_, std::move(done));
 }

@@ -25,6 +25,34 @@ bool convertedWhole(const std::string& text, const char* end, int saved_errno) {
   return end == text.c_str() + text.size();
 }
 
+// Reads text whole as one number with parse (a strto* function bound to
+// its arguments); out-of-range values are those parse flags with ERANGE
+// and those in_range refuses. On failure writes invalid or out_of_range
+// followed by the text as the diagnostic, and leaves *out alone.
+template <typename Value, typename Parse, typename InRange>
+bool parseNumber(const std::string& text, const char* invalid,
+                 const char* out_of_range, Parse parse, InRange in_range,
+                 Value* out) {
+  char* end = nullptr;
+  errno = 0;
+  Value value = parse(text.c_str(), &end);
+  int saved_errno = errno;
+  if (!convertedWhole(text, end, saved_errno)) {
+    reportBadValue(invalid, text);
+    return false;
+  }
+  if (saved_errno == ERANGE || !in_range(value)) {
+    reportBadValue(out_of_range, text);
+    return false;
+  }
+  *out = value;
+  return true;
+}
+
+long long parseInteger(const char* text, char** end) {
+  return std::strtoll(text, end, 0);
+}
+
 bool equalsIgnoringCase(const std::string& text, const char* word) {
   size_t length = std::char_traits<char>::length(word);
   if (text.size() != length) return false;
@@ -52,17 +80,10 @@ int64_t OvkConfig::getInt64(const std::string& key,
                             int64_t default_value) const {
   auto it = entries_.find(key);
   if (it == entries_.end()) return default_value;
-  const std::string& text = it->second;
-  char* end = nullptr;
-  errno = 0;
-  long long value = std::strtoll(text.c_str(), &end, 0);
-  int saved_errno = errno;
-  if (!convertedWhole(text, end, saved_errno)) {
-    reportBadValue("Invalid int64_t type: ", text);
-    return default_value;
-  }
-  if (saved_errno == ERANGE) {
-    reportBadValue("Underflow/Overflow int64_t type: ", text);
+  long long value = 0;
+  if (!parseNumber(it->second, "Invalid int64_t type: ",
+                   "Underflow/Overflow int64_t type: ", parseInteger,
+                   [](long long) { return true; }, &value)) {
     return default_value;
   }
   return static_cast<int64_t>(value);
@@ -76,18 +97,14 @@ int32_t OvkConfig::getInt32(const std::string& key,
                             int32_t default_value) const {
   auto it = entries_.find(key);
   if (it == entries_.end()) return default_value;
-  const std::string& text = it->second;
-  char* end = nullptr;
-  errno = 0;
-  long long value = std::strtoll(text.c_str(), &end, 0);
-  int saved_errno = errno;
-  if (!convertedWhole(text, end, saved_errno)) {
-    reportBadValue("Invalid int32_t type: ", text);
-    return default_value;
-  }
-  if (saved_errno == ERANGE || value < std::numeric_limits<int32_t>::min() ||
-      value > std::numeric_limits<int32_t>::max()) {
-    reportBadValue("Underflow/Overflow int32_t type: ", text);
+  long long value = 0;
+  if (!parseNumber(it->second, "Invalid int32_t type: ",
+                   "Underflow/Overflow int32_t type: ", parseInteger,
+                   [](long long v) {
+                     return v >= std::numeric_limits<int32_t>::min() &&
+                            v <= std::numeric_limits<int32_t>::max();
+                   },
+                   &value)) {
     return default_value;
   }
   return static_cast<int32_t>(value);
@@ -101,18 +118,14 @@ double OvkConfig::getDouble(const std::string& key,
                             double default_value) const {
   auto it = entries_.find(key);
   if (it == entries_.end()) return default_value;
-  const std::string& text = it->second;
-  char* end = nullptr;
-  errno = 0;
-  double value = std::strtod(text.c_str(), &end);
-  int saved_errno = errno;
-  if (!convertedWhole(text, end, saved_errno)) {
-    reportBadValue("Invalid double type: ", text);
-    return default_value;
-  }
+  double value = 0;
   // Doubles share the int64 wording of the range diagnostic.
-  if (saved_errno == ERANGE || std::isinf(value)) {
-    reportBadValue("Underflow/Overflow int64_t type: ", text);
+  if (!parseNumber(it->second, "Invalid double type: ",
+                   "Underflow/Overflow int64_t type: ",
+                   [](const char* text, char** end) {
+                     return std::strtod(text, end);
+                   },
+                   [](double v) { return !std::isinf(v); }, &value)) {
     return default_value;
   }
   return value;

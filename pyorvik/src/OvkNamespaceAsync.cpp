@@ -17,20 +17,15 @@ constexpr int32_t kMkdirPermission = 0777;
 // the callback needs, owned by the SDK until the callback runs, then
 // destroyed by the callback first of all.
 
-struct MkdirContext {
+// The context of every request whose completion needs only the path.
+struct PathContext {
   std::string path;
-  bool recursive;
   OvkStatusCallback done;
 };
 
 struct RenameContext {
   std::string src;
   std::string dst;
-  OvkStatusCallback done;
-};
-
-struct PathContext {
-  std::string path;
   OvkStatusCallback done;
 };
 
@@ -46,43 +41,25 @@ struct FileInfoContext {
 };
 
 struct ListDirContext {
-  std::string path;
   OvkListResultCallback done;
 };
 
 struct ContentSummaryContext {
-  std::string path;
   OvkContentSummaryCallback done;
 };
 
-struct SetPermissionContext {
-  std::string path;
-  int16_t perm;
-  OvkStatusCallback done;
-};
-
-struct SetOwnerContext {
-  std::string path;
-  std::string user;
-  std::string group;
-  OvkStatusCallback done;
-};
-
-void mkdirCallback(ovk_handle_ctx_t* ctx, bool result, void* context) {
-  MkdirContext c = takeContext<MkdirContext>(context);
-  OvkStatus status = mkdirOutcome(takeOutcome(ctx), result, c.path);
+// The completion of a request that answers a bool and is reported, as by
+// the blocking form, by outcome(SDK outcome, answer, path).
+template <OvkStatus (*outcome)(const SdkOutcome&, bool, const std::string&)>
+void pathCallback(ovk_handle_ctx_t* ctx, bool result, void* context) {
+  PathContext c = takeContext<PathContext>(context);
+  OvkStatus status = outcome(takeOutcome(ctx), result, c.path);
   if (c.done) c.done(std::move(status));
 }
 
 void renameCallback(ovk_handle_ctx_t* ctx, bool result, void* context) {
   RenameContext c = takeContext<RenameContext>(context);
   OvkStatus status = renameOutcome(takeOutcome(ctx), result, c.src, c.dst);
-  if (c.done) c.done(std::move(status));
-}
-
-void existsCallback(ovk_handle_ctx_t* ctx, bool result, void* context) {
-  PathContext c = takeContext<PathContext>(context);
-  OvkStatus status = existsOutcome(takeOutcome(ctx), result, c.path);
   if (c.done) c.done(std::move(status));
 }
 
@@ -125,19 +102,6 @@ void getContentSummaryCallback(ovk_handle_ctx_t* ctx,
   if (c.done) c.done(contentSummaryOutcome(outcome), std::move(summary));
 }
 
-void setPermissionCallback(ovk_handle_ctx_t* ctx, bool result,
-                           void* context) {
-  SetPermissionContext c = takeContext<SetPermissionContext>(context);
-  OvkStatus status = setPermissionOutcome(takeOutcome(ctx), result, c.path);
-  if (c.done) c.done(std::move(status));
-}
-
-void setOwnerCallback(ovk_handle_ctx_t* ctx, bool result, void* context) {
-  SetOwnerContext c = takeContext<SetOwnerContext>(context);
-  OvkStatus status = setOwnerOutcome(takeOutcome(ctx), result, c.path);
-  if (c.done) c.done(std::move(status));
-}
-
 // Starts one namespace request on store; the handle context is on the store
 // alone, and the handle carries no stream.
 template <typename Context, typename Callback, typename Submit>
@@ -155,10 +119,10 @@ std::shared_ptr<OvkTask> OvkFileSystem::mkdirAsync(const std::string& path,
                                                    OvkStatusCallback done) {
   auto [store, status] = GetOvkStore(path);
   if (!status.ok()) return nullptr;
-  auto context = std::unique_ptr<MkdirContext>(
-      new MkdirContext{path, recursive, std::move(done)});
+  auto context =
+      std::unique_ptr<PathContext>(new PathContext{path, std::move(done)});
   return submitNamespace(
-      store, std::move(context), mkdirCallback,
+      store, std::move(context), &pathCallback<mkdirOutcome>,
       [&](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
         return ovk_mkdirAsync(ctx, path.c_str(), recursive, kMkdirPermission,
                               options);
@@ -206,7 +170,8 @@ std::shared_ptr<OvkTask> OvkFileSystem::existsAsync(const std::string& path,
   if (!status.ok()) return nullptr;
   auto context =
       std::unique_ptr<PathContext>(new PathContext{path, std::move(done)});
-  return submitNamespace(store, std::move(context), existsCallback,
+  return submitNamespace(store, std::move(context),
+                         &pathCallback<existsOutcome>,
                          [&](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
                            return ovk_existsAsync(ctx, path.c_str(), options);
                          });
@@ -244,7 +209,7 @@ std::shared_ptr<OvkTask> OvkFileSystem::listDirAsync(
   auto [store, status] = GetOvkStore(path);
   if (!status.ok()) return nullptr;
   auto context = std::unique_ptr<ListDirContext>(
-      new ListDirContext{path, std::move(done)});
+      new ListDirContext{std::move(done)});
   return submitNamespace(
       store, std::move(context), listDirCallback,
       [&](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
@@ -257,7 +222,7 @@ std::shared_ptr<OvkTask> OvkFileSystem::getContentSummaryAsync(
   auto [store, status] = GetOvkStore(path);
   if (!status.ok()) return nullptr;
   auto context = std::unique_ptr<ContentSummaryContext>(
-      new ContentSummaryContext{path, std::move(done)});
+      new ContentSummaryContext{std::move(done)});
   return submitNamespace(
       store, std::move(context), getContentSummaryCallback,
       [&](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
@@ -269,10 +234,10 @@ std::shared_ptr<OvkTask> OvkFileSystem::setPermissionAsync(
     const std::string& path, int16_t perm, OvkStatusCallback done) {
   auto [store, status] = GetOvkStore(path);
   if (!status.ok()) return nullptr;
-  auto context = std::unique_ptr<SetPermissionContext>(
-      new SetPermissionContext{path, perm, std::move(done)});
+  auto context =
+      std::unique_ptr<PathContext>(new PathContext{path, std::move(done)});
   return submitNamespace(
-      store, std::move(context), setPermissionCallback,
+      store, std::move(context), &pathCallback<setPermissionOutcome>,
       [&](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
         return ovk_setPermissionAsync(ctx, path.c_str(),
                                       static_cast<int32_t>(perm), options);
@@ -284,10 +249,10 @@ std::shared_ptr<OvkTask> OvkFileSystem::setOwnerAsync(
     OvkStatusCallback done) {
   auto [store, status] = GetOvkStore(path);
   if (!status.ok()) return nullptr;
-  auto context = std::unique_ptr<SetOwnerContext>(
-      new SetOwnerContext{path, user, group, std::move(done)});
+  auto context =
+      std::unique_ptr<PathContext>(new PathContext{path, std::move(done)});
   return submitNamespace(
-      store, std::move(context), setOwnerCallback,
+      store, std::move(context), &pathCallback<setOwnerOutcome>,
       [&](ovk_handle_ctx_t* ctx, ovk_options_t* options) {
         return ovk_setOwnerAsync(ctx, path.c_str(), user.c_str(),
                                  group.c_str(), options);

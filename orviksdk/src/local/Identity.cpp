@@ -37,79 +37,76 @@ bool Find(Lookup lookup, Entry* entry, std::vector<char>* buffer) {
   }
 }
 
+// The name of an id through lookup (getpwuid_r or getgrgid_r); the id's
+// decimal form when it has none.
+template <typename Entry, typename Id, typename Lookup>
+std::string NameOf(Id id, Lookup lookup, char* Entry::*name) {
+  Entry entry;
+  std::vector<char> buffer;
+  bool found = Find([id, lookup](Entry* e, char* b, size_t n,
+                                 Entry** r) { return lookup(id, e, b, n, r); },
+                    &entry, &buffer);
+  return found ? std::string(entry.*name) : std::to_string(id);
+}
+
+// The id of a name through lookup (getpwnam_r or getgrnam_r), or the name
+// read as a decimal id; false when it is neither.
+template <typename Entry, typename Id, typename Lookup>
+bool IdOf(const std::string& name, Lookup lookup, Id Entry::*id_field,
+          Id* out) {
+  Entry entry;
+  std::vector<char> buffer;
+  if (Find([&name, lookup](Entry* e, char* b, size_t n, Entry** r) {
+        return lookup(name.c_str(), e, b, n, r);
+      },
+           &entry, &buffer)) {
+    *out = entry.*id_field;
+    return true;
+  }
+  unsigned long id;
+  if (!ParseId(name, &id)) return false;
+  *out = static_cast<Id>(id);
+  return true;
+}
+
+// The cached name of id, or resolve(id), cached. The lock is not held
+// while resolving: two threads may both resolve one id, to the same name.
+template <typename Id, typename Resolve>
+std::string CachedName(std::mutex& mu,
+                       std::unordered_map<Id, std::string>& cache, Id id,
+                       Resolve resolve) {
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    auto it = cache.find(id);
+    if (it != cache.end()) return it->second;
+  }
+  std::string name = resolve(id);
+  std::lock_guard<std::mutex> lock(mu);
+  cache.emplace(id, name);
+  return name;
+}
+
 }  // namespace
 
 std::string Identity::userName(uid_t uid) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    auto it = users_.find(uid);
-    if (it != users_.end()) return it->second;
-  }
-  struct passwd pw;
-  std::vector<char> buffer;
-  std::string name = Find(
-                         [uid](passwd* e, char* b, size_t n, passwd** r) {
-                           return getpwuid_r(uid, e, b, n, r);
-                         },
-                         &pw, &buffer)
-                         ? std::string(pw.pw_name)
-                         : std::to_string(uid);
-  std::lock_guard<std::mutex> lock(mu_);
-  users_.emplace(uid, name);
-  return name;
+  return CachedName(mu_, users_, uid, [](uid_t id) {
+    return NameOf(id, getpwuid_r, &passwd::pw_name);
+  });
 }
 
 std::string Identity::groupName(gid_t gid) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    auto it = groups_.find(gid);
-    if (it != groups_.end()) return it->second;
-  }
-  struct group gr;
-  std::vector<char> buffer;
-  std::string name = Find(
-                         [gid](group* e, char* b, size_t n, group** r) {
-                           return getgrgid_r(gid, e, b, n, r);
-                         },
-                         &gr, &buffer)
-                         ? std::string(gr.gr_name)
-                         : std::to_string(gid);
-  std::lock_guard<std::mutex> lock(mu_);
-  groups_.emplace(gid, name);
-  return name;
+  return CachedName(mu_, groups_, gid, [](gid_t id) {
+    return NameOf(id, getgrgid_r, &group::gr_name);
+  });
 }
 
 Error Identity::UserId(const std::string& name, const std::string& shown, uid_t* out) {
-  struct passwd pw;
-  std::vector<char> buffer;
-  if (Find([&name](passwd* e, char* b, size_t n,
-                   passwd** r) { return getpwnam_r(name.c_str(), e, b, n, r); },
-           &pw, &buffer)) {
-    *out = pw.pw_uid;
-    return Error();
-  }
-  unsigned long id;
-  if (ParseId(name, &id)) {
-    *out = static_cast<uid_t>(id);
-    return Error();
-  }
+  if (IdOf(name, getpwnam_r, &passwd::pw_uid, out)) return Error();
   return Error::InvalidArgument("setOwner " + shown + ": unknown user \"" + name + "\"");
 }
 
 Error Identity::GroupId(const std::string& name, const std::string& shown, gid_t* out) {
-  struct group gr;
-  std::vector<char> buffer;
-  if (Find([&name](group* e, char* b, size_t n,
-                   group** r) { return getgrnam_r(name.c_str(), e, b, n, r); },
-           &gr, &buffer)) {
-    *out = gr.gr_gid;
-    return Error();
-  }
-  unsigned long id;
-  if (ParseId(name, &id)) {
-    *out = static_cast<gid_t>(id);
-    return Error();
-  }
+  if (IdOf(name, getgrnam_r, &group::gr_gid, out)) return Error();
   return Error::InvalidArgument("setOwner " + shown + ": unknown group \"" + name + "\"");
 }
 

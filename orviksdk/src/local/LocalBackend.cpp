@@ -94,6 +94,12 @@ Error LocalBackend::statOf(const StorePath& path, const char* operation,
     if (::fstat(root_.fd(), st) != 0) return ErrnoError(errno, operation, path);
     return Error();
   }
+  // A nested path resolved whole costs one lookup of each component; the
+  // parent-and-name route below, which looks the parent up again, stays
+  // for an entry at the root (one fstatat on the root) and to report why
+  // a path cannot be resolved.
+  bool nested = path.rel().find('/') != std::string::npos;
+  if (nested && root_.statBeneath(path, st)) return Error();
   Fd parent;
   Error err = parentOf(path, operation, &parent);
   if (!err.ok()) return err;
@@ -249,51 +255,56 @@ Error LocalBackend::getFileStatus(const StorePath& path, EntryStatus* out) {
   return Error();
 }
 
-Error LocalBackend::listDir(const StorePath& path, bool recursive,
-                            std::vector<EntryStatus>* out) {
-  Fd fd;
-  Error err;
-  if (path.isRoot()) {
-    err = root_.openDir(path, true, "listDir", path, &fd);
-  } else {
-    Fd parent;
-    err = parentOf(path, "listDir", &parent);
-    if (!err.ok()) return err;
-    err = RootDir::OpenChildDir(parent.get(), path.name(), true, "listDir", path, &fd);
-  }
+Error LocalBackend::openListedDir(const StorePath& path, const char* operation,
+                                  Fd* out) const {
+  if (path.isRoot()) return root_.openDir(path, true, operation, path, out);
+  Fd parent;
+  Error err = parentOf(path, operation, &parent);
   if (!err.ok()) return err;
-  std::vector<EntryStatus> entries;
-  err = listInto(fd.release(), path, recursive, &entries);
-  if (!err.ok()) return err;
-  *out = std::move(entries);
-  return Error();
+  return RootDir::OpenChildDir(parent.get(), path.name(), true, operation, path, out);
 }
 
-Error LocalBackend::listInto(int fd, const StorePath& path, bool recursive,
-                             std::vector<EntryStatus>* out) {
+template <typename Visit>
+Error LocalBackend::Walk(int fd, const StorePath& path, bool recursive,
+                         const char* operation, Visit& visit) {
   DirStream dir;
-  Error err = DirStream::Open(Fd::Owned(fd), "listDir", path, &dir);
+  Error err = DirStream::Open(Fd::Owned(fd), operation, path, &dir);
   if (!err.ok()) return err;
-  while (const char* name = dir.next("listDir", path, &err)) {
+  while (const char* name = dir.next(operation, path, &err)) {
     if (IsTempName(name)) continue;
     struct stat st;
     if (::fstatat(dir.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;  // removed since readdir saw it
-      return ErrnoError(errno, "listDir", path, name);
+      return ErrnoError(errno, operation, path, name);
     }
+    visit(path, name, st);
+    if (!recursive || !S_ISDIR(st.st_mode)) continue;
     StorePath child = path.child(name);
-    out->emplace_back();
-    fill(child, st, &out->back());
-    if (recursive && S_ISDIR(st.st_mode)) {
-      Fd sub;
-      err = RootDir::OpenChildDir(dir.fd(), name, true, "listDir", child, &sub);
-      if (err.code() == OVK_ERR_NOT_FOUND) continue;
-      if (!err.ok()) return err;
-      err = listInto(sub.release(), child, true, out);
-      if (!err.ok()) return err;
-    }
+    Fd sub;
+    Error opened = RootDir::OpenChildDir(dir.fd(), name, true, operation, child, &sub);
+    if (opened.code() == OVK_ERR_NOT_FOUND) continue;  // removed since its stat
+    if (!opened.ok()) return opened;
+    Error walked = Walk(sub.release(), child, true, operation, visit);
+    if (!walked.ok()) return walked;
   }
   return err;
+}
+
+Error LocalBackend::listDir(const StorePath& path, bool recursive,
+                            std::vector<EntryStatus>* out) {
+  Fd fd;
+  Error err = openListedDir(path, "listDir", &fd);
+  if (!err.ok()) return err;
+  std::vector<EntryStatus> entries;
+  auto visit = [this, &entries](const StorePath& dir, const char* name,
+                                const struct stat& st) {
+    entries.emplace_back();
+    fill(dir.child(name), st, &entries.back());
+  };
+  err = Walk(fd.release(), path, recursive, "listDir", visit);
+  if (!err.ok()) return err;
+  *out = std::move(entries);
+  return Error();
 }
 
 Error LocalBackend::getContentSummary(const StorePath& path, bool wholeSubtree,
@@ -307,68 +318,45 @@ Error LocalBackend::getContentSummary(const StorePath& path, bool wholeSubtree,
     summary.fileSize = st.st_size;
   } else if (S_ISDIR(st.st_mode)) {
     Fd fd;
-    if (path.isRoot()) {
-      err = root_.openDir(path, true, "getContentSummary", path, &fd);
-    } else {
-      Fd parent;
-      err = parentOf(path, "getContentSummary", &parent);
-      if (err.ok()) {
-        err = RootDir::OpenChildDir(parent.get(), path.name(), true, "getContentSummary",
-                                    path, &fd);
-      }
-    }
+    err = openListedDir(path, "getContentSummary", &fd);
     if (!err.ok()) return err;
-    err = summarise(fd.release(), path, wholeSubtree, &summary);
+    auto visit = [&summary](const StorePath&, const char*, const struct stat& entry) {
+      if (S_ISREG(entry.st_mode)) {
+        summary.fileCount += 1;
+        summary.fileSize += entry.st_size;
+      } else if (S_ISDIR(entry.st_mode)) {
+        summary.directoryCount += 1;
+      }
+    };
+    err = Walk(fd.release(), path, wholeSubtree, "getContentSummary", visit);
     if (!err.ok()) return err;
   }
   *out = summary;
   return Error();
 }
 
-Error LocalBackend::summarise(int fd, const StorePath& path, bool recursive,
-                              ContentSummary* out) {
-  DirStream dir;
-  Error err = DirStream::Open(Fd::Owned(fd), "getContentSummary", path, &dir);
-  if (!err.ok()) return err;
-  while (const char* name = dir.next("getContentSummary", path, &err)) {
-    if (IsTempName(name)) continue;
-    struct stat st;
-    if (::fstatat(dir.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;
-      return ErrnoError(errno, "getContentSummary", path, name);
-    }
-    if (S_ISREG(st.st_mode)) {
-      out->fileCount += 1;
-      out->fileSize += st.st_size;
-    } else if (S_ISDIR(st.st_mode)) {
-      out->directoryCount += 1;
-      if (!recursive) continue;
-      StorePath child = path.child(name);
-      Fd sub;
-      err = RootDir::OpenChildDir(dir.fd(), name, true, "getContentSummary", child, &sub);
-      if (err.code() == OVK_ERR_NOT_FOUND) continue;
-      if (!err.ok()) return err;
-      err = summarise(sub.release(), child, true, out);
-      if (!err.ok()) return err;
-    }
+template <typename OnRoot, typename OnEntry>
+Error LocalBackend::change(const StorePath& path, const char* operation, OnRoot on_root,
+                           OnEntry on_entry) const {
+  if (path.isRoot()) {
+    if (on_root(root_.fd()) != 0) return ErrnoError(errno, operation, path);
+    return Error();
   }
-  return err;
+  Fd parent;
+  Error err = parentOf(path, operation, &parent);
+  if (!err.ok()) return err;
+  if (on_entry(parent.get(), path.name().c_str()) != 0) return ErrnoError(errno, operation, path);
+  return Error();
 }
 
 Error LocalBackend::setPermission(const StorePath& path, int32_t perm) {
   mode_t mode = static_cast<mode_t>(perm);
-  if (path.isRoot()) {
-    if (::fchmod(root_.fd(), mode) != 0) return ErrnoError(errno, "setPermission", StorePath());
-    return Error();
-  }
-  Fd parent;
-  Error err = parentOf(path, "setPermission", &parent);
-  if (!err.ok()) return err;
   // AT_SYMLINK_NOFOLLOW: a link is refused (EOPNOTSUPP), never followed.
-  if (::fchmodat(parent.get(), path.name().c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0) {
-    return ErrnoError(errno, "setPermission", path);
-  }
-  return Error();
+  return change(
+      path, "setPermission", [mode](int fd) { return ::fchmod(fd, mode); },
+      [mode](int parent, const char* name) {
+        return ::fchmodat(parent, name, mode, AT_SYMLINK_NOFOLLOW);
+      });
 }
 
 Error LocalBackend::setOwner(const StorePath& path, const std::string& user,
@@ -383,17 +371,11 @@ Error LocalBackend::setOwner(const StorePath& path, const std::string& user,
     Error err = Identity::GroupId(group, path.display(), &gid);
     if (!err.ok()) return err;
   }
-  if (path.isRoot()) {
-    if (::fchown(root_.fd(), uid, gid) != 0) return ErrnoError(errno, "setOwner", StorePath());
-    return Error();
-  }
-  Fd parent;
-  Error err = parentOf(path, "setOwner", &parent);
-  if (!err.ok()) return err;
-  if (::fchownat(parent.get(), path.name().c_str(), uid, gid, AT_SYMLINK_NOFOLLOW) != 0) {
-    return ErrnoError(errno, "setOwner", path);
-  }
-  return Error();
+  return change(
+      path, "setOwner", [uid, gid](int fd) { return ::fchown(fd, uid, gid); },
+      [uid, gid](int parent, const char* name) {
+        return ::fchownat(parent, name, uid, gid, AT_SYMLINK_NOFOLLOW);
+      });
 }
 
 Error LocalBackend::open(const StorePath& path, int32_t flags, int32_t perm,

@@ -46,11 +46,24 @@ class LocalBackend : public Backend {
   Error parentOf(const StorePath& path, const char* operation, Fd* out) const;
   // lstat of `path`; a missing path or parent is OVK_ERR_NOT_FOUND.
   Error statOf(const StorePath& path, const char* operation, struct stat* st) const;
+  // Applies a metadata change: on_root(descriptor) to the root itself,
+  // otherwise on_entry(parent descriptor, name) with an *at() call that
+  // must not follow a link. Both return 0 or -1 with errno set.
+  template <typename OnRoot, typename OnEntry>
+  Error change(const StorePath& path, const char* operation, OnRoot on_root,
+               OnEntry on_entry) const;
   void fill(const StorePath& path, const struct stat& st, EntryStatus* out);
-  // Appends the entries of the open directory `dir` (its path `path`).
-  Error listInto(int dir, const StorePath& path, bool recursive,
-                 std::vector<EntryStatus>* out);
-  Error summarise(int dir, const StorePath& path, bool recursive, ContentSummary* out);
+  // Opens the directory `path` for reading its entries: a file there is
+  // OVK_ERR_ALREADY_EXISTS, a link OVK_ERR_INVALID_ARGUMENT.
+  Error openListedDir(const StorePath& path, const char* operation, Fd* out) const;
+  // Calls visit(directory path, entry name, lstat of the entry) for each
+  // entry of the open directory `dir` (owned; its path `path`), and with
+  // `recursive` for each entry beneath it, parents before their children.
+  // Writers' temporary files, and entries removed while the walk runs,
+  // are passed over.
+  template <typename Visit>
+  static Error Walk(int dir, const StorePath& path, bool recursive,
+                    const char* operation, Visit& visit);
   Error removeTree(int parent, const StorePath& path);
 
   const RootDir root_;

@@ -107,6 +107,15 @@ Error RootDir::openDir(const StorePath& dir, bool readable, const char* operatio
   return ErrnoError(err, operation, shown);
 }
 
+bool RootDir::statBeneath(const StorePath& path, struct stat* st) const {
+  if (!haveOpenat2_) return false;
+  int fd = Openat2(root_.get(), path.rel().c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fstat(fd, st) == 0;
+  ::close(fd);
+  return ok;
+}
+
 Error RootDir::OpenChildDir(int parent, const std::string& name, bool readable,
                             const char* operation, const StorePath& shown, Fd* out) {
   int fd = -1;

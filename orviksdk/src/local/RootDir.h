@@ -13,6 +13,8 @@
 #ifndef ORVIKSDK_SRC_LOCAL_ROOTDIR_H_
 #define ORVIKSDK_SRC_LOCAL_ROOTDIR_H_
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "../Error.h"
@@ -37,6 +39,14 @@ class RootDir {
   // `shown` name the call and the path in error messages.
   Error openDir(const StorePath& dir, bool readable, const char* operation,
                 const StorePath& shown, Fd* out) const;
+
+  // lstat of `path` (not the root) in one resolution: openat2 of the whole
+  // path, as an O_PATH descriptor of the entry itself (a link at the end
+  // is not followed), then fstat. Returns false, with *st unspecified,
+  // where openat2 is not in use or the resolution fails for any reason;
+  // the caller then takes the parent-and-name route, which tells the
+  // failures apart.
+  bool statBeneath(const StorePath& path, struct stat* st) const;
 
   // Opens the subdirectory `name` of the directory `parent` without
   // following a link; a link is OVK_ERR_INVALID_ARGUMENT, anything else

@@ -5,16 +5,60 @@ using namespace ovkfake;
 
 namespace {
 
-// Records an accessor call on a status and returns the status, or null
-// after a fault.
-const FileStatus* statusFor(State& state, const ovk_file_status_t* status,
-                            const char* function) {
-  state.record(line(function, state.render(status, Kind::kStatus)));
-  return state.use<FileStatus>(status, Kind::kStatus, function);
+// Records function's call on handle, as every accessor does, and returns
+// the object of kind behind it, or null after a fault. The caller holds
+// the lock.
+template <typename T>
+T* recordUse(State& state, const void* handle, Kind kind,
+             const char* function) {
+  state.record(line(function, state.render(handle, kind)));
+  return state.use<T>(handle, kind, function);
 }
 
+// One field of the object behind handle, read under the lock after the
+// call is recorded; missing is the answer after a fault.
+template <typename T, typename V>
+V fieldOf(const void* handle, Kind kind, const char* function, V T::*field,
+          V missing) {
+  State& state = State::get();
+  std::lock_guard<std::mutex> lock(state.mu);
+  const T* object = recordUse<T>(state, handle, kind, function);
+  return object != nullptr ? object->*field : missing;
+}
+
+// The text of an optional field: null when unset. It stays valid as long
+// as its object does.
 const char* text(const std::optional<std::string>& value) {
   return value ? value->c_str() : nullptr;
+}
+
+// A text field of a status: null when unset or after a fault.
+const char* statusText(const ovk_file_status_t* status, const char* function,
+                       std::optional<std::string> FileStatusSpec::*field) {
+  State& state = State::get();
+  std::lock_guard<std::mutex> lock(state.mu);
+  const FileStatus* s =
+      recordUse<FileStatus>(state, status, Kind::kStatus, function);
+  return s != nullptr ? text(s->spec.*field) : nullptr;
+}
+
+// A numeric field of a status; missing after a fault.
+template <typename V>
+V statusField(const ovk_file_status_t* status, const char* function,
+              V FileStatusSpec::*field, V missing) {
+  State& state = State::get();
+  std::lock_guard<std::mutex> lock(state.mu);
+  const FileStatus* s =
+      recordUse<FileStatus>(state, status, Kind::kStatus, function);
+  return s != nullptr ? s->spec.*field : missing;
+}
+
+// Records function's call on handle and releases it.
+void recordRelease(const void* handle, Kind kind, const char* function) {
+  State& state = State::get();
+  std::lock_guard<std::mutex> lock(state.mu);
+  state.record(line(function, state.render(handle, kind)));
+  state.release(handle, kind, function);
 }
 
 }  // namespace
@@ -22,75 +66,51 @@ const char* text(const std::optional<std::string>& value) {
 extern "C" {
 
 const char* ovk_getFileStatusPath(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusPath");
-  return s != nullptr ? text(s->spec.path) : nullptr;
+  return statusText(status, "ovk_getFileStatusPath", &FileStatusSpec::path);
 }
 
 const char* ovk_getFileStatusUser(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusUser");
-  return s != nullptr ? text(s->spec.user) : nullptr;
+  return statusText(status, "ovk_getFileStatusUser", &FileStatusSpec::user);
 }
 
 const char* ovk_getFileStatusGroup(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusGroup");
-  return s != nullptr ? text(s->spec.group) : nullptr;
+  return statusText(status, "ovk_getFileStatusGroup", &FileStatusSpec::group);
 }
 
 int32_t ovk_getFileStatusType(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusType");
-  return s != nullptr ? s->spec.type : 0;
+  return statusField<int32_t>(status, "ovk_getFileStatusType",
+                              &FileStatusSpec::type, 0);
 }
 
 int32_t ovk_getFileStatusPerm(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusPerm");
-  return s != nullptr ? s->spec.perm : -1;
+  return statusField<int32_t>(status, "ovk_getFileStatusPerm",
+                              &FileStatusSpec::perm, -1);
 }
 
 int64_t ovk_getFileStatusSize(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusSize");
-  return s != nullptr ? s->spec.size : -1;
+  return statusField<int64_t>(status, "ovk_getFileStatusSize",
+                              &FileStatusSpec::size, -1);
 }
 
 int64_t ovk_getFileStatusMtime(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusMtime");
-  return s != nullptr ? s->spec.mtime : -1;
+  return statusField<int64_t>(status, "ovk_getFileStatusMtime",
+                              &FileStatusSpec::mtime, -1);
 }
 
 int64_t ovk_getFileStatusAtime(const ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  const FileStatus* s = statusFor(state, status, "ovk_getFileStatusAtime");
-  return s != nullptr ? s->spec.atime : -1;
+  return statusField<int64_t>(status, "ovk_getFileStatusAtime",
+                              &FileStatusSpec::atime, -1);
 }
 
 void ovk_freeFileStatus(ovk_file_status_t* status) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(line("ovk_freeFileStatus", state.render(status, Kind::kStatus)));
-  state.release(status, Kind::kStatus, "ovk_freeFileStatus");
+  recordRelease(status, Kind::kStatus, "ovk_freeFileStatus");
 }
 
 int64_t ovk_getListDirResultSize(const ovk_list_dir_result_t* list) {
   State& state = State::get();
   std::lock_guard<std::mutex> lock(state.mu);
-  state.record(
-      line("ovk_getListDirResultSize", state.render(list, Kind::kListing)));
-  const Listing* l =
-      state.use<Listing>(list, Kind::kListing, "ovk_getListDirResultSize");
+  const Listing* l = recordUse<Listing>(state, list, Kind::kListing,
+                                        "ovk_getListDirResultSize");
   return l != nullptr ? static_cast<int64_t>(l->entries.size()) : 0;
 }
 
@@ -113,70 +133,40 @@ const ovk_file_status_t* ovk_getListDirFileStatus(
 }
 
 bool ovk_isListDirResultTruncated(const ovk_list_dir_result_t* list) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(
-      line("ovk_isListDirResultTruncated", state.render(list, Kind::kListing)));
-  const Listing* l =
-      state.use<Listing>(list, Kind::kListing, "ovk_isListDirResultTruncated");
-  return l != nullptr && l->truncated;
+  return fieldOf(list, Kind::kListing, "ovk_isListDirResultTruncated",
+                 &Listing::truncated, false);
 }
 
 const char* ovk_getListDirResultNextMarker(const ovk_list_dir_result_t* list) {
   State& state = State::get();
   std::lock_guard<std::mutex> lock(state.mu);
-  state.record(line("ovk_getListDirResultNextMarker",
-                    state.render(list, Kind::kListing)));
-  const Listing* l = state.use<Listing>(list, Kind::kListing,
+  const Listing* l = recordUse<Listing>(state, list, Kind::kListing,
                                         "ovk_getListDirResultNextMarker");
   return l != nullptr ? text(l->marker) : nullptr;
 }
 
 void ovk_freeListDirResult(ovk_list_dir_result_t* list) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(
-      line("ovk_freeListDirResult", state.render(list, Kind::kListing)));
-  state.release(list, Kind::kListing, "ovk_freeListDirResult");
+  recordRelease(list, Kind::kListing, "ovk_freeListDirResult");
 }
 
 int64_t ovk_getContentSummaryFileSize(const ovk_content_summary_t* summary) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(line("ovk_getContentSummaryFileSize",
-                    state.render(summary, Kind::kSummary)));
-  const Summary* s = state.use<Summary>(summary, Kind::kSummary,
-                                        "ovk_getContentSummaryFileSize");
-  return s != nullptr ? s->file_size : -1;
+  return fieldOf(summary, Kind::kSummary, "ovk_getContentSummaryFileSize",
+                 &Summary::file_size, int64_t{-1});
 }
 
 int64_t ovk_getContentSummaryFileCount(const ovk_content_summary_t* summary) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(line("ovk_getContentSummaryFileCount",
-                    state.render(summary, Kind::kSummary)));
-  const Summary* s = state.use<Summary>(summary, Kind::kSummary,
-                                        "ovk_getContentSummaryFileCount");
-  return s != nullptr ? s->file_count : -1;
+  return fieldOf(summary, Kind::kSummary, "ovk_getContentSummaryFileCount",
+                 &Summary::file_count, int64_t{-1});
 }
 
 int64_t ovk_getContentSummaryDirectoryCount(
     const ovk_content_summary_t* summary) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(line("ovk_getContentSummaryDirectoryCount",
-                    state.render(summary, Kind::kSummary)));
-  const Summary* s = state.use<Summary>(summary, Kind::kSummary,
-                                        "ovk_getContentSummaryDirectoryCount");
-  return s != nullptr ? s->directory_count : -1;
+  return fieldOf(summary, Kind::kSummary, "ovk_getContentSummaryDirectoryCount",
+                 &Summary::directory_count, int64_t{-1});
 }
 
 void ovk_freeContentSummary(ovk_content_summary_t* summary) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(
-      line("ovk_freeContentSummary", state.render(summary, Kind::kSummary)));
-  state.release(summary, Kind::kSummary, "ovk_freeContentSummary");
+  recordRelease(summary, Kind::kSummary, "ovk_freeContentSummary");
 }
 
 ovk_longs_t* ovk_createLongs(void) {
@@ -197,10 +187,7 @@ void ovk_appendLong(ovk_longs_t* list, int64_t value) {
 }
 
 void ovk_freeLongs(ovk_longs_t* list) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(line("ovk_freeLongs", state.render(list, Kind::kLongs)));
-  state.release(list, Kind::kLongs, "ovk_freeLongs");
+  recordRelease(list, Kind::kLongs, "ovk_freeLongs");
 }
 
 ovk_file_buffers_t* ovk_createFileBuffers(void) {
@@ -224,19 +211,13 @@ void ovk_appendFileBuffer(ovk_file_buffers_t* list, char* buffer) {
 int64_t ovk_getFileBuffersSize(const ovk_file_buffers_t* list) {
   State& state = State::get();
   std::lock_guard<std::mutex> lock(state.mu);
-  state.record(
-      line("ovk_getFileBuffersSize", state.render(list, Kind::kBuffers)));
-  const Buffers* l =
-      state.use<Buffers>(list, Kind::kBuffers, "ovk_getFileBuffersSize");
+  const Buffers* l = recordUse<Buffers>(state, list, Kind::kBuffers,
+                                        "ovk_getFileBuffersSize");
   return l != nullptr ? static_cast<int64_t>(l->buffers.size()) : 0;
 }
 
 void ovk_freeFileBuffers(ovk_file_buffers_t* list) {
-  State& state = State::get();
-  std::lock_guard<std::mutex> lock(state.mu);
-  state.record(
-      line("ovk_freeFileBuffers", state.render(list, Kind::kBuffers)));
-  state.release(list, Kind::kBuffers, "ovk_freeFileBuffers");
+  recordRelease(list, Kind::kBuffers, "ovk_freeFileBuffers");
 }
 
 }  // extern "C"

@@ -125,14 +125,8 @@ void appendJsonString(std::string& out, const std::string& text) {
 extern "C" {
 
 void ovkfake_reset(void) {
+  ovkfake_join_threads();
   State& state = State::get();
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> lock(state.mu);
-    threads = std::move(state.threads);
-    state.threads.clear();
-  }
-  for (std::thread& thread : threads) thread.join();
   std::lock_guard<std::mutex> lock(state.mu);
   std::vector<std::thread> none;
   state.resetLocked(&none);

@@ -21,6 +21,31 @@ namespace fs = std::filesystem;
 namespace ovktest {
 namespace {
 
+// A forked child with a pipe from it to the test.
+struct Child {
+  pid_t pid = -1;
+  int from_child = -1;  // the pipe's read end; the test closes it
+};
+
+// Forks a child that runs body(the pipe's write end) and exits with what
+// it returns, never returning into the test. pid is -1 when either the
+// pipe or the fork fails.
+Child ForkWithPipe(const std::function<int(int)>& body) {
+  int pipefd[2];
+  if (::pipe(pipefd) != 0) return Child();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(pipefd[0]);
+    _exit(body(pipefd[1]));
+  }
+  ::close(pipefd[1]);
+  if (pid < 0) {
+    ::close(pipefd[0]);
+    return Child();
+  }
+  return Child{pid, pipefd[0]};
+}
+
 // Parameter: whether paths are resolved with openat2 or by the walk alone.
 class LocalBackend : public ::testing::TestWithParam<bool> {
  protected:
@@ -127,6 +152,9 @@ TEST_P(LocalBackend, SwappingADirectoryForALinkNeverLeaksOut) {
     std::string content;
     store_->writeFile("/swap/canary", "owned");
     if (store_->readFile("/swap/canary", &content).ok() && content == "canary") ++escapes;
+    // The outside canary is the only file of its size that path can reach.
+    Status st;
+    if (store_->status("/swap/canary", &st).ok() && st.size == 6) ++escapes;
     store_->remove("/swap/canary");
     store_->chmod("/swap/canary", 0);
   }
@@ -159,6 +187,32 @@ TEST_P(LocalBackend, SymbolicLinksAreListedAsLinksAndNotFollowed) {
   ASSERT_TRUE(store_->summary("/d", true, &size, &files, &dirs).ok());
   EXPECT_EQ(files, 1);
   EXPECT_EQ(dirs, 1);
+}
+
+// Subdirectories that come and go while a tree is listed or summed are
+// either seen or passed over; the call itself never fails because of them.
+TEST_P(LocalBackend, SubdirectoriesRemovedDuringAWalkArePassedOver) {
+  fs::create_directories(root_ + "/t");
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    std::string dir = root_ + "/t/sub";
+    for (int i = 0; i < 20000 && !stop; ++i) {
+      ::mkdir(dir.c_str(), 0755);
+      ::rmdir(dir.c_str());
+    }
+    stop = true;
+  });
+  while (!stop) {
+    std::vector<Status> entries;
+    Outcome listed = store_->list("/t", true, &entries);
+    int64_t size, files, dirs;
+    Outcome summed = store_->summary("/t", true, &size, &files, &dirs);
+    if (!listed.ok() || !summed.ok()) {
+      ADD_FAILURE() << "list: " << listed << ", summary: " << summed;
+      stop = true;
+    }
+  }
+  churn.join();
 }
 
 TEST_P(LocalBackend, RemovingATreeDoesNotFollowLinksInIt) {
@@ -225,28 +279,23 @@ TEST_P(LocalBackend, PermissionDeniedIs4007) {
   ::chmod((root_ + "/locked").c_str(), 0755);
   ::chmod(root_.c_str(), 0755);
   ::chmod(base_.path().c_str(), 0755);
-  int pipefd[2];
-  ASSERT_EQ(::pipe(pipefd), 0);
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::close(pipefd[0]);
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(2);
-    TestStore child("file://" + root_, options());
+  Child child = ForkWithPipe([&](int to_test) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+    TestStore store("file://" + root_, options());
     int32_t codes[3] = {
-        child.mkdir("/locked/new").code,
-        child.writeFile("/locked/new-file", "x").code,
-        [&] { std::string d; return child.readFile("/locked/secret", &d).code; }(),
+        store.mkdir("/locked/new").code,
+        store.writeFile("/locked/new-file", "x").code,
+        [&] { std::string d; return store.readFile("/locked/secret", &d).code; }(),
     };
-    ssize_t w = ::write(pipefd[1], codes, sizeof codes);
-    _exit(w == sizeof codes ? 0 : 3);
-  }
-  ::close(pipefd[1]);
+    ssize_t w = ::write(to_test, codes, sizeof codes);
+    return w == sizeof codes ? 0 : 3;
+  });
+  ASSERT_GE(child.pid, 0);
   int32_t codes[3] = {};
-  ASSERT_EQ(::read(pipefd[0], codes, sizeof codes), static_cast<ssize_t>(sizeof codes));
-  ::close(pipefd[0]);
+  ASSERT_EQ(::read(child.from_child, codes, sizeof codes), static_cast<ssize_t>(sizeof codes));
+  ::close(child.from_child);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  ::waitpid(child.pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(codes[0], OVK_ERR_PERMISSION) << "mkdir";
   EXPECT_EQ(codes[1], OVK_ERR_PERMISSION) << "write";
@@ -257,37 +306,32 @@ TEST_P(LocalBackend, PermissionDeniedIs4007) {
 // content, and nothing it left behind is listed.
 TEST_P(LocalBackend, AWriterKilledMidWriteLeavesThePreviousContent) {
   WriteLocalFile(root_ + "/target", "previous");
-  int pipefd[2];
-  ASSERT_EQ(::pipe(pipefd), 0);
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::close(pipefd[0]);
-    TestStore child("file://" + root_, options());
+  Child child = ForkWithPipe([&](int to_test) {
+    TestStore store("file://" + root_, options());
     Outcome o;
-    ovk_io_context_t* s = child.open("/target", OVK_OPEN_WRITE, &o);
-    ovk_io_context_t* n = child.open("/brand-new", OVK_OPEN_WRITE, &o);
+    ovk_io_context_t* s = store.open("/target", OVK_OPEN_WRITE, &o);
+    ovk_io_context_t* n = store.open("/brand-new", OVK_OPEN_WRITE, &o);
     std::string chunk(1 << 20, 'k');
-    child.write(s, chunk);
-    child.write(n, chunk);
-    ovk_handle_ctx_t* c = child.ctx(s);
+    store.write(s, chunk);
+    store.write(n, chunk);
+    ovk_handle_ctx_t* c = store.ctx(s);
     ovk_flush(c, nullptr);
     ovk_freeHandleCtx(c);
     char ready = 'r';
-    if (::write(pipefd[1], &ready, 1) != 1) _exit(3);
+    if (::write(to_test, &ready, 1) != 1) return 3;
     for (;;) {
-      child.write(s, chunk);
+      store.write(s, chunk);
       ::usleep(1000);
     }
-  }
-  ::close(pipefd[1]);
+  });
+  ASSERT_GE(child.pid, 0);
   char ready = 0;
-  ASSERT_EQ(::read(pipefd[0], &ready, 1), 1);
-  ::close(pipefd[0]);
+  ASSERT_EQ(::read(child.from_child, &ready, 1), 1);
+  ::close(child.from_child);
   ::usleep(20000);
-  ::kill(pid, SIGKILL);
+  ::kill(child.pid, SIGKILL);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  ::waitpid(child.pid, &status, 0);
   ASSERT_TRUE(WIFSIGNALED(status));
 
   std::string content;

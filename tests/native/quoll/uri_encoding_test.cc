@@ -1,0 +1,46 @@
+// Key and query encoding: what S3 signs is what we send, so every byte that
+// is not unreserved must be escaped, and decoding must invert it.
+#include <gtest/gtest.h>
+
+#include "UriEncoding.h"
+
+namespace orviksdk::quoll {
+namespace {
+
+struct Case {
+  const char* raw;
+  const char* path;   // keepSlash = true
+  const char* query;  // keepSlash = false
+};
+
+class UriEncodingTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(UriEncodingTest, EncodesAndRoundTrips) {
+  const Case& c = GetParam();
+  EXPECT_EQ(uriEncode(c.raw, true), c.path);
+  EXPECT_EQ(uriEncode(c.raw, false), c.query);
+  EXPECT_EQ(uriDecode(c.path), c.raw);
+  EXPECT_EQ(uriDecode(c.query), c.raw);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, UriEncodingTest,
+    ::testing::Values(
+        Case{"plain-Key_1.txt~", "plain-Key_1.txt~", "plain-Key_1.txt~"},
+        Case{"dir/sub dir/a b", "dir/sub%20dir/a%20b", "dir%2Fsub%20dir%2Fa%20b"},
+        Case{"a+b", "a%2Bb", "a%2Bb"},
+        Case{"100%", "100%25", "100%25"},
+        Case{"%2e%2e", "%252e%252e", "%252e%252e"},
+        Case{"\xC3\xA9t\xC3\xA9/\xE6\x97\xA5", "%C3%A9t%C3%A9/%E6%97%A5",
+             "%C3%A9t%C3%A9%2F%E6%97%A5"},
+        Case{"q?x#y&z=w;@:,$!*'()[]", "q%3Fx%23y%26z%3Dw%3B%40%3A%2C%24%21%2A%27%28%29%5B%5D",
+             "q%3Fx%23y%26z%3Dw%3B%40%3A%2C%24%21%2A%27%28%29%5B%5D"},
+        Case{"", "", ""}));
+
+TEST(UriDecode, KeepsMalformedEscapesLiterally) {
+  EXPECT_EQ(uriDecode("a%zzb%4"), "a%zzb%4");
+  EXPECT_EQ(uriDecode("a+b"), "a+b");
+}
+
+}  // namespace
+}  // namespace orviksdk::quoll

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstring>
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 // Bounds the idle handles kept; more only happen in bursts of threads.
@@ -216,4 +216,4 @@ bool HttpTransport::perform(const HttpRequest& request, HttpResponse* response,
   return ok;
 }
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

@@ -20,7 +20,7 @@
 
 #include "Sigv4Signer.h"
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 
 struct TransportOptions {
   bool verifyTls = true;   // certificate and host name checks for https
@@ -79,6 +79,6 @@ class HttpTransport {
   std::vector<void*> idle_;  // CURL* handles with their open connections
 };
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll
 
 #endif  // ORVIKSDK_QUOLL_HTTPTRANSPORT_H_

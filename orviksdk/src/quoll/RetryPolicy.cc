@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <random>
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 double threadRandom() {
@@ -41,4 +41,4 @@ bool RetryPolicy::isRetryableStatus(long status, const std::string& serviceCode)
          serviceCode == "InternalError" || serviceCode == "ServiceUnavailable";
 }
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 
 class RetryPolicy {
  public:
@@ -52,6 +52,6 @@ class RetryPolicy {
   Random random_;
 };
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll
 
 #endif  // ORVIKSDK_QUOLL_RETRYPOLICY_H_

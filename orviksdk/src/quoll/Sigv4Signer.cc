@@ -9,7 +9,7 @@
 
 #include "UriEncoding.h"
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 std::string toHex(const unsigned char* data, size_t size) {
@@ -172,4 +172,4 @@ void Sigv4Signer::sign(std::string_view method, std::string_view encodedPath,
                             ", Signature=" + sig);
 }
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 
 // Header names are stored lower case; order is the order they are sent in.
 using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -73,6 +73,6 @@ class Sigv4Signer {
   std::string service_;
 };
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll
 
 #endif  // ORVIKSDK_QUOLL_SIGV4SIGNER_H_

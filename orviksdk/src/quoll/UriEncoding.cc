@@ -1,6 +1,6 @@
 #include "UriEncoding.h"
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 bool isUnreserved(unsigned char c) {
@@ -52,4 +52,4 @@ std::string uriDecode(std::string_view text) {
   return out;
 }
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

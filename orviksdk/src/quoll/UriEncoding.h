@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 
 // Encodes `text` for a path (keepSlash true: "/" stays) or a query value.
 std::string uriEncode(std::string_view text, bool keepSlash);
@@ -19,6 +19,6 @@ std::string uriEncode(std::string_view text, bool keepSlash);
 // "+": S3 never encodes a space as "+" in the places we decode.
 std::string uriDecode(std::string_view text);
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll
 
 #endif  // ORVIKSDK_QUOLL_URIENCODING_H_

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <memory>
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 struct DocFree {
@@ -199,4 +199,4 @@ int64_t parseIsoTimeMs(const std::string& text) {
   return static_cast<int64_t>(timegm(&tm)) * 1000 + millis;
 }
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

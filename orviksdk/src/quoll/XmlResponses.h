@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 
 struct ServiceError {
   std::string code;       // "NoSuchKey", "SlowDown" ...
@@ -71,6 +71,6 @@ std::string buildCompleteMultipartUpload(const std::vector<CompletedPart>& parts
 // when unreadable.
 int64_t parseIsoTimeMs(const std::string& text);
 
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll
 
 #endif  // ORVIKSDK_QUOLL_XMLRESPONSES_H_

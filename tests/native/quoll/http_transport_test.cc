@@ -5,7 +5,7 @@
 #include "HttpTransport.h"
 #include "loopback_server.h"
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 using testing::LoopbackServer;
@@ -135,4 +135,4 @@ TEST(HttpTransport, ReportsARefusedConnectionAsNotSent) {
 }
 
 }  // namespace
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-namespace orviksdk::quoll::testing {
+namespace ovk::quoll::testing {
 
 struct ScriptedResponse {
   std::string raw;             // status line, headers and body as sent
@@ -151,6 +151,6 @@ class LoopbackServer {
   std::vector<std::thread> workers_;
 };
 
-}  // namespace orviksdk::quoll::testing
+}  // namespace ovk::quoll::testing
 
 #endif  // TESTS_NATIVE_QUOLL_LOOPBACK_SERVER_H_

@@ -5,7 +5,7 @@
 
 #include "RetryPolicy.h"
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 using std::chrono::milliseconds;
@@ -79,4 +79,4 @@ TEST(RetryPolicy, ClassifiesStatusesAndServiceCodes) {
 }
 
 }  // namespace
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

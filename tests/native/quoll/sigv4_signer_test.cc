@@ -8,7 +8,7 @@
 #include "Sigv4Signer.h"
 #include "UriEncoding.h"
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 constexpr char kEmptyHash[] =
@@ -132,4 +132,4 @@ TEST(Sigv4Signer, Md5Base64MatchesKnownDigest) {
 }
 
 }  // namespace
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

@@ -4,7 +4,7 @@
 
 #include "UriEncoding.h"
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 struct Case {
@@ -43,4 +43,4 @@ TEST(UriDecode, KeepsMalformedEscapesLiterally) {
 }
 
 }  // namespace
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

@@ -4,7 +4,7 @@
 
 #include "XmlResponses.h"
 
-namespace orviksdk::quoll {
+namespace ovk::quoll {
 namespace {
 
 TEST(XmlResponses, ParsesListObjectsV2Page) {
@@ -109,4 +109,4 @@ TEST(XmlResponses, ParsesIsoTimes) {
 }
 
 }  // namespace
-}  // namespace orviksdk::quoll
+}  // namespace ovk::quoll

@@ -175,6 +175,16 @@ Error S3Client::headBucket() {
   return execute(call, &response);
 }
 
+Error S3Client::createBucket() {
+  Call call{"CreateBucket", "PUT"};
+  HttpResponse response;
+  Error error = execute(call, &response);
+  if (!error.ok() && error.message().find("BucketAlreadyOwnedByYou") != std::string::npos) {
+    return Error();
+  }
+  return error;
+}
+
 Error S3Client::headObject(const std::string& key, ObjectHead* out) {
   Call call{"HeadObject", "HEAD", key};
   HttpResponse response;

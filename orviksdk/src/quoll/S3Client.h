@@ -62,6 +62,9 @@ class S3Client {
 
   // Bucket-level check used at connection time (HEAD bucket).
   Error headBucket();
+  // Creates the bucket; one that this account already owns is success.
+  // Stores never create buckets; tests and tools do.
+  Error createBucket();
   Error headObject(const std::string& key, ObjectHead* out);
   // Reads up to `length` bytes at `offset` into `dst`; *got = bytes read,
   // fewer only at the end of the object (0 at or past it).

@@ -1,0 +1,117 @@
+#include "StreamState.h"
+
+#include <mutex>
+
+namespace ovk {
+
+Error StreamState::usable(const char* operation, bool reading) {
+  Backend* unused;
+  Error err = core_->backend(operation, &unused);
+  if (!err.ok()) return err;
+  if (closed_) {
+    return Error::InvalidArgument(std::string(operation) + " " + path_.display() +
+                                  ": the stream is closed");
+  }
+  if (reading != forReading_) {
+    return Error::InvalidArgument(std::string(operation) + " " + path_.display() +
+                                  (forReading_ ? ": the stream was opened for reading"
+                                               : ": the stream was opened for writing"));
+  }
+  return Error();
+}
+
+Error StreamState::read(char* buffer, uint64_t n, int64_t* got) {
+  std::unique_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("read", true);
+  if (!err.ok()) return err;
+  if (buffer == nullptr && n > 0) {
+    return Error::InvalidArgument("read " + path_.display() + ": no buffer");
+  }
+  return stream_->read(buffer, n, got);
+}
+
+Error StreamState::pread(char* buffer, uint64_t n, int64_t offset, int64_t* got) {
+  std::shared_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("pread", true);
+  if (!err.ok()) return err;
+  if (buffer == nullptr && n > 0) {
+    return Error::InvalidArgument("pread " + path_.display() + ": no buffer");
+  }
+  if (offset < 0) {
+    return Error::InvalidArgument("pread " + path_.display() + ": negative offset " +
+                                  std::to_string(offset));
+  }
+  return stream_->pread(buffer, n, offset, got);
+}
+
+Error StreamState::preadv(const std::vector<ReadRange>& ranges, int64_t* total) {
+  std::shared_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("preadv", true);
+  if (!err.ok()) return err;
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const ReadRange& r = ranges[i];
+    if (r.length < 0 || r.offset < 0 || (r.buffer == nullptr && r.length > 0)) {
+      return Error::InvalidArgument("preadv " + path_.display() + ": range " +
+                                    std::to_string(i) + " (offset " +
+                                    std::to_string(r.offset) + ", length " +
+                                    std::to_string(r.length) + ") is invalid");
+    }
+  }
+  return stream_->preadv(ranges, total);
+}
+
+Error StreamState::write(const char* data, uint64_t n) {
+  std::unique_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("write", false);
+  if (!err.ok()) return err;
+  if (data == nullptr && n > 0) {
+    return Error::InvalidArgument("write " + path_.display() + ": no data");
+  }
+  return stream_->write(data, n);
+}
+
+Error StreamState::flush() {
+  std::unique_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("flush", forReading_);
+  if (!err.ok()) return err;
+  // Nothing is buffered on a read stream.
+  return forReading_ ? Error() : stream_->flush();
+}
+
+Error StreamState::tell(int64_t* position) {
+  std::unique_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("tell", forReading_);
+  if (!err.ok()) return err;
+  return stream_->tell(position);
+}
+
+Error StreamState::seek(int64_t offset, int64_t* position) {
+  std::unique_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("seek", forReading_);
+  if (!err.ok()) return err;
+  if (offset < 0) {
+    return Error::InvalidArgument("seek " + path_.display() + ": negative offset " +
+                                  std::to_string(offset));
+  }
+  return stream_->seek(offset, position);
+}
+
+Error StreamState::length(int64_t* length) {
+  std::shared_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("getFileLength", forReading_);
+  if (!err.ok()) return err;
+  return stream_->length(length);
+}
+
+Error StreamState::close() {
+  std::unique_lock<std::shared_mutex> lock(mu_);
+  Backend* unused;
+  Error err = core_->backend("close", &unused);
+  if (!err.ok()) return err;
+  if (closed_) return Error();
+  err = stream_->close();
+  if (err.ok()) closed_ = true;
+  return err;
+}
+
+}  // namespace ovk

@@ -22,8 +22,15 @@ ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"
 
 echo "== python tests"
 export PYORVIK_BUILD_DIR="$PWD/$build_dir"
+pytest_env=()
+if [[ -n "${OVK_SANITIZE:-}" ]]; then
+  # The interpreter itself is not instrumented: the sanitizer runtimes must
+  # be loaded before it, and its own allocations are not leak-checked.
+  pytest_env=(env "LD_PRELOAD=$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"
+              "ASAN_OPTIONS=detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}")
+fi
 status=0
-.venv/bin/python -m pytest -q tests/python || status=$?
+"${pytest_env[@]}" .venv/bin/python -m pytest -q tests/python || status=$?
 # pytest exits 5 when it collected nothing; that is not a failure here.
 if [[ $status -ne 0 && $status -ne 5 ]]; then
   exit "$status"

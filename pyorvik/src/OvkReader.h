@@ -18,6 +18,12 @@
 using OvkStatusCallback = std::function<void(OvkStatus)>;
 using OvkInt64Callback = std::function<void(OvkStatus, int64_t)>;
 
+// True only for the status a reader returns when the file ended before the
+// requested count (code 3005, message beginning "EOF reached, "). Callers
+// tell a short read from a failure with it, never by searching the message,
+// which may quote a path.
+bool isEndOfFile(const OvkStatus& status);
+
 class OvkReader {
  public:
   virtual ~OvkReader() = default;

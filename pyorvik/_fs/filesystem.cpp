@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "common.h"
+#include "filestream.h"
+#include "transfers.h"
 
 namespace {
 
@@ -194,6 +196,10 @@ PyMethodDef FileSystem_methods[] = {
     {"listdir", OVK_METH(FileSystem_listdir), kArgs, nullptr},
     {"chmod", OVK_METH(FileSystem_chmod), kArgs, FileSystem_chmod_doc},
     {"chown", OVK_METH(FileSystem_chown), kArgs, FileSystem_chown_doc},
+    {"open", OVK_METH(FileSystem_open), kArgs, nullptr},
+    {"download", OVK_METH(FileSystem_download), kArgs, nullptr},
+    {"upload", OVK_METH(FileSystem_upload), kArgs, nullptr},
+    {"copy_file", OVK_METH(FileSystem_copy_file), kArgs, nullptr},
     OVK_REFUSE_PICKLING_METHODS(RefuseReduce),
     {nullptr, nullptr, 0, nullptr}};
 
@@ -214,7 +220,7 @@ FileSystemNativeMethods FileSystem_native_methods = {
     FileSystem_call_mkdir,    FileSystem_call_remove,
     FileSystem_call_rename,   FileSystem_call_get_file_info,
     FileSystem_call_exists,   FileSystem_call_listdir,
-    nullptr};
+    FileSystem_call_open};
 
 int FileSystem_Ready(PyObject* module) {
   if (PyType_Ready(&FileSystem_Type) < 0) return -1;

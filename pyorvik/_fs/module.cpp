@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common.h"
+#include "filestream.h"
 
 namespace {
 
@@ -129,7 +130,8 @@ int LookupBuiltins() {
 
 int PublishTypes(PyObject* module) {
   if (Weakrefable_Ready(module) < 0 || Config_Ready(module) < 0 ||
-      FileInfo_Ready(module) < 0 || FileSystem_Ready(module) < 0) {
+      FileInfo_Ready(module) < 0 || FileStream_ExecTypes(module) < 0 ||
+      FileSystem_Ready(module) < 0) {
     return -1;
   }
   return 0;
@@ -181,6 +183,7 @@ int BindHelpers(PyObject* module) {
 int BindMembers(PyObject* module) {
   if (FileInfo_BindHelpers(module) < 0 ||
       Publish(module, "DEFAULT_BUFFER_SIZE", PyLong_FromLong(65536)) < 0 ||
+      FileStream_ExecMembers(module) < 0 ||
       FileSystem_BindConnect(module) < 0 ||
       Weakrefable_BindUnpickler(module) < 0) {
     return -1;

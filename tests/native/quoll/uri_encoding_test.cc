@@ -8,6 +8,7 @@ namespace ovk::quoll {
 namespace {
 
 struct Case {
+  const char* name;
   const char* raw;
   const char* path;   // keepSlash = true
   const char* query;  // keepSlash = false
@@ -26,16 +27,17 @@ TEST_P(UriEncodingTest, EncodesAndRoundTrips) {
 INSTANTIATE_TEST_SUITE_P(
     Keys, UriEncodingTest,
     ::testing::Values(
-        Case{"plain-Key_1.txt~", "plain-Key_1.txt~", "plain-Key_1.txt~"},
-        Case{"dir/sub dir/a b", "dir/sub%20dir/a%20b", "dir%2Fsub%20dir%2Fa%20b"},
-        Case{"a+b", "a%2Bb", "a%2Bb"},
-        Case{"100%", "100%25", "100%25"},
-        Case{"%2e%2e", "%252e%252e", "%252e%252e"},
-        Case{"\xC3\xA9t\xC3\xA9/\xE6\x97\xA5", "%C3%A9t%C3%A9/%E6%97%A5",
+        Case{"plain", "plain-Key_1.txt~", "plain-Key_1.txt~", "plain-Key_1.txt~"},
+        Case{"spaces", "dir/sub dir/a b", "dir/sub%20dir/a%20b", "dir%2Fsub%20dir%2Fa%20b"},
+        Case{"plus", "a+b", "a%2Bb", "a%2Bb"},
+        Case{"percent", "100%", "100%25", "100%25"},
+        Case{"escaped_dots", "%2e%2e", "%252e%252e", "%252e%252e"},
+        Case{"unicode", "\xC3\xA9t\xC3\xA9/\xE6\x97\xA5", "%C3%A9t%C3%A9/%E6%97%A5",
              "%C3%A9t%C3%A9%2F%E6%97%A5"},
-        Case{"q?x#y&z=w;@:,$!*'()[]", "q%3Fx%23y%26z%3Dw%3B%40%3A%2C%24%21%2A%27%28%29%5B%5D",
+        Case{"reserved", "q?x#y&z=w;@:,$!*'()[]", "q%3Fx%23y%26z%3Dw%3B%40%3A%2C%24%21%2A%27%28%29%5B%5D",
              "q%3Fx%23y%26z%3Dw%3B%40%3A%2C%24%21%2A%27%28%29%5B%5D"},
-        Case{"", "", ""}));
+        Case{"empty", "", "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UriDecode, KeepsMalformedEscapesLiterally) {
   EXPECT_EQ(uriDecode("a%zzb%4"), "a%zzb%4");

@@ -1,12 +1,19 @@
 """A loopback HTTP proxy in front of an S3 endpoint that injects faults.
 
+It runs in a process of its own (pyorvik holds the interpreter lock while
+it connects, so an in-process proxy would deadlock), started and steered by
+FaultProxy from the tests: `python fault_proxy.py UPSTREAM` prints its port
+and serves until killed; requests to /__proxy__/ steer it and are never
+forwarded.
+
 It forwards each request unchanged (the Host header included, so request
 signatures still verify upstream) and counts what passes. A test arms rules:
-each rule matches requests by method and a predicate on the path and query,
-fires on chosen occurrences, and then does one of:
+each rule matches requests by method and a regular expression searched in
+the path and query, fires on chosen occurrences, and then does one of:
 
   status       answer with an HTTP error and an S3 <Error> body, not forwarded
-  reset        forward, then send half the response body and reset the socket
+  reset        forward, then send half the response body (none if it is
+               empty) and reset the socket
   truncate     forward, then send the headers and half the body and close
   error_in_200 answer 200 with an <Error> body, not forwarded (what a failed
                multipart completion looks like)
@@ -15,10 +22,15 @@ Used by the fault tests and by the benchmark's request counts.
 """
 import http.client
 import http.server
+import json
+import re
 import socket
 import struct
+import subprocess
+import sys
 import threading
-from dataclasses import dataclass, field
+import urllib.request
+from dataclasses import asdict, dataclass, field
 from urllib.parse import urlsplit
 
 ERROR_BODY = ('<?xml version="1.0" encoding="UTF-8"?><Error><Code>{code}</Code>'
@@ -29,7 +41,7 @@ ERROR_BODY = ('<?xml version="1.0" encoding="UTF-8"?><Error><Code>{code}</Code>'
 @dataclass
 class Rule:
     method: str
-    match: object                 # callable(path_and_query) -> bool
+    pattern: str                  # searched in the path and query
     action: str                   # status | reset | truncate | error_in_200
     status: int = 503
     code: str = "ServiceUnavailable"
@@ -39,7 +51,7 @@ class Rule:
     fired: int = 0
 
     def wants(self, method, target):
-        if method != self.method or not self.match(target):
+        if method != self.method or not re.search(self.pattern, target):
             return False
         self.seen += 1
         if self.seen <= self.skip or self.fired >= self.times:
@@ -54,7 +66,7 @@ class Log:
     bytes_out: int = 0                              # response body bytes sent
 
 
-class FaultProxy:
+class ProxyServer:
     def __init__(self, upstream):
         parts = urlsplit(upstream)
         self.upstream = (parts.hostname, parts.port or 80)
@@ -72,6 +84,10 @@ class FaultProxy:
             def handle_one(self):
                 length = int(self.headers.get("Content-Length") or 0)
                 body = self.rfile.read(length) if length else b""
+                if self.path.startswith("/__proxy__/"):
+                    answer = proxy._control(self.path[len("/__proxy__/"):], body)
+                    self._send(200, [], json.dumps(answer).encode())
+                    return
                 rule = proxy._take(self.command, self.path)
                 if rule is not None and rule.action in ("status", "error_in_200"):
                     status = 200 if rule.action == "error_in_200" else rule.status
@@ -87,19 +103,25 @@ class FaultProxy:
                     self.close_connection = True
                     self.connection.shutdown(socket.SHUT_RDWR)
                 elif rule.action == "reset":
-                    self._send(status, headers, payload[: len(payload) // 2], full=len(payload))
+                    # Half the body, or for an empty one no answer at all: the
+                    # request took effect upstream but its answer is lost.
+                    if payload:
+                        self._send(status, headers, payload[: len(payload) // 2],
+                                   full=len(payload))
                     self.close_connection = True
                     self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                                struct.pack("ii", 1, 0))
 
             def _send(self, status, headers, payload, full=None):
                 self.send_response_only(status)
+                length = str(len(payload) if full is None else full)
                 for name, value in headers:
-                    if name.lower() not in ("content-length", "transfer-encoding",
-                                            "connection"):
+                    lower = name.lower()
+                    if lower == "content-length" and self.command == "HEAD":
+                        length = value  # a HEAD answer has no body to measure
+                    elif lower not in ("content-length", "transfer-encoding", "connection"):
                         self.send_header(name, value)
-                self.send_header("Content-Length",
-                                 str(len(payload) if full is None else full))
+                self.send_header("Content-Length", length)
                 self.end_headers()
                 if self.command != "HEAD":
                     self.wfile.write(payload)
@@ -113,32 +135,22 @@ class FaultProxy:
         self.server.daemon_threads = True
         self.port = self.server.server_address[1]
         self.endpoint = "http://127.0.0.1:%d" % self.port
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.local = threading.local()
 
-    def start(self):
-        self.thread.start()
-        return self
-
-    def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-    def arm(self, method, match, action, **kwargs):
-        """Adds a rule; `match` is a substring of the path and query, or a
-        callable taking them."""
-        if isinstance(match, str):
-            text = match
-            match = lambda target: text in target  # noqa: E731
-        rule = Rule(method, match, action, **kwargs)
+    def _control(self, command, body):
         with self.lock:
-            self.rules.append(rule)
-        return rule
-
-    def reset(self):
-        with self.lock:
-            self.rules.clear()
-            self.log = Log()
+            if command == "arm":
+                self.rules.append(Rule(**json.loads(body)))
+                return len(self.rules) - 1
+            if command == "rules":
+                return [asdict(rule) for rule in self.rules]
+            if command == "log":
+                return {"requests": self.log.requests, "bytes_out": self.log.bytes_out}
+            if command == "reset":
+                self.rules.clear()
+                self.log = Log()
+                return True
+        return None
 
     def _take(self, method, target):
         with self.lock:
@@ -169,3 +181,52 @@ class FaultProxy:
                 self.local.conn = None
                 if attempt == 1:
                     raise
+
+
+class FaultProxy:
+    """The test's handle on a proxy process."""
+
+    def __init__(self, upstream):
+        self.process = subprocess.Popen([sys.executable, __file__, upstream],
+                                        stdout=subprocess.PIPE, text=True)
+        self.port = int(self.process.stdout.readline())
+        self.endpoint = "http://127.0.0.1:%d" % self.port
+
+    def _call(self, command, payload=None):
+        data = json.dumps(payload).encode() if payload is not None else b""
+        request = urllib.request.Request(self.endpoint + "/__proxy__/" + command,
+                                         data=data, method="POST")
+        with urllib.request.urlopen(request, timeout=10) as response:
+            return json.loads(response.read())
+
+    def arm(self, method, pattern, action, **kwargs):
+        """Adds a rule; returns its index for rule()."""
+        return self._call("arm", dict(method=method, pattern=pattern, action=action,
+                                      **kwargs))
+
+    def rule(self, index):
+        return self._call("rules")[index]
+
+    def requests(self):
+        return [tuple(r) for r in self._call("log")["requests"]]
+
+    def bytes_out(self):
+        return self._call("log")["bytes_out"]
+
+    def reset(self):
+        self._call("reset")
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+        self.process.stdout.close()
+
+
+def main():
+    server = ProxyServer(sys.argv[1])
+    print(server.port, flush=True)
+    server.server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -91,14 +91,16 @@ def quoll_config(endpoint, secret=SECRET_KEY, **extra):
 
 @pytest.fixture
 def quoll_connect(rgw, prefix, monkeypatch):
-    """quoll_connect(endpoint=None, secret=None, **options) -> FileSystem on
-    quoll://bucket/prefix; options are fs.quoll.* keys without the prefix."""
+    """quoll_connect(endpoint=None, secret=None, raw=None, **options) ->
+    FileSystem on quoll://bucket/prefix; options are fs.quoll.* keys without
+    the prefix, `raw` a dict of any other configuration keys."""
     import pyorvik
     for name in ("QUOLL_ENDPOINT", "QUOLL_ACCESS_ID", "QUOLL_ACCESS_KEY"):
         monkeypatch.delenv(name, raising=False)
 
-    def connect(endpoint=None, secret=SECRET_KEY, **options):
+    def connect(endpoint=None, secret=SECRET_KEY, raw=None, **options):
         extra = {"fs.quoll." + k: v for k, v in options.items()}
+        extra.update(raw or {})
         config = quoll_config(endpoint or rgw.endpoint, secret, **extra)
         return pyorvik.connect("quoll://%s/%s" % (BUCKET, prefix), "tester", config)
 
@@ -109,6 +111,6 @@ def quoll_connect(rgw, prefix, monkeypatch):
 def fault_proxy(rgw):
     """A FaultProxy in front of the gateway; started and stopped per test."""
     from fault_proxy import FaultProxy
-    proxy = FaultProxy(rgw.endpoint).start()
+    proxy = FaultProxy(rgw.endpoint)
     yield proxy
     proxy.stop()

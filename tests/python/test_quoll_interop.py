@@ -2,12 +2,8 @@
 the reverse, on the RADOS Gateway: awkward keys, empty objects and a
 multipart object; a wrong secret is a clear authentication error."""
 import os
-import sys
 
 import pytest
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "quoll"))
-from quoll_fixtures import fault_proxy, prefix, quoll_connect, rgw, s3  # noqa: E402,F401
 
 AWKWARD_NAMES = [
     "plain.txt",

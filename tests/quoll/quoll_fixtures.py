@@ -114,3 +114,96 @@ def fault_proxy(rgw):
     proxy = FaultProxy(rgw.endpoint)
     yield proxy
     proxy.stop()
+
+
+class ObjectPath:
+    """The part of pathlib.Path that the suite uses on a store's root,
+    backed by objects under a prefix of the gateway: a directory is a marker
+    object "dir/" or any key below it. What only a local directory can do
+    (os.stat, chmod, symbolic links) skips the test for quoll://."""
+
+    def __init__(self, client, bucket, key):
+        self.client = client
+        self.bucket = bucket
+        self.key = key
+
+    def __truediv__(self, name):
+        return ObjectPath(self.client, self.bucket, self.key + "/" + str(name))
+
+    def joinpath(self, *names):
+        path = self
+        for name in names:
+            path = path / name
+        return path
+
+    def __fspath__(self):
+        pytest.skip("checks the local directory itself; not applicable to quoll://")
+
+    def __str__(self):
+        pytest.skip("builds a file:// URI of the local directory; not applicable to quoll://")
+
+    def __repr__(self):
+        return "ObjectPath(%r)" % self.key
+
+    def symlink_to(self, *args, **kwargs):
+        pytest.skip("symbolic links are local-only")
+
+    def chmod(self, *args, **kwargs):
+        pytest.skip("local permission bits are local-only")
+
+    def write_bytes(self, data):
+        self.client.put_object(Bucket=self.bucket, Key=self.key, Body=bytes(data))
+        return len(data)
+
+    def read_bytes(self):
+        return self.client.get_object(Bucket=self.bucket, Key=self.key)["Body"].read()
+
+    def is_file(self):
+        try:
+            self.client.head_object(Bucket=self.bucket, Key=self.key)
+            return True
+        except self.client.exceptions.ClientError:
+            return False
+
+    def is_dir(self):
+        listing = self.client.list_objects_v2(Bucket=self.bucket, Prefix=self.key + "/",
+                                              MaxKeys=1)
+        return listing.get("KeyCount", 0) > 0
+
+    def exists(self):
+        return self.is_file() or self.is_dir()
+
+    def mkdir(self, mode=0o777, parents=False, exist_ok=False):
+        if self.is_file() or (self.is_dir() and not exist_ok):
+            raise FileExistsError(self.key)
+        parent_key = self.key.rsplit("/", 1)[0]
+        parent = ObjectPath(self.client, self.bucket, parent_key)
+        if "/" in parent_key and not parent.is_dir():
+            if not parents:
+                raise FileNotFoundError(parent_key)
+            parent.mkdir(parents=True, exist_ok=True)
+        self.client.put_object(Bucket=self.bucket, Key=self.key + "/", Body=b"")
+
+
+class ObjectRoot(ObjectPath):
+    """The root of a quoll:// test store: a fresh prefix of the bucket."""
+
+    def __init__(self, gateway, prefix):
+        super().__init__(gateway.boto3_client(), gateway.bucket, prefix)
+        self.gateway = gateway
+
+    def connect(self, config=None):
+        import pyorvik
+        config = config or pyorvik.Config()
+        config.set("fs.quoll.endpoint", self.gateway.endpoint)
+        config.set("fs.quoll.accessKeyId", self.gateway.access_key)
+        config.set("fs.quoll.accessKeySecret", self.gateway.secret_key)
+        return pyorvik.connect("quoll://%s/%s" % (self.bucket, self.key), "tester", config)
+
+
+@pytest.fixture
+def quoll_root(rgw, prefix, monkeypatch):
+    """An ObjectRoot for the store-root fixture of the shared suite."""
+    for name in ("QUOLL_ENDPOINT", "QUOLL_ACCESS_ID", "QUOLL_ACCESS_KEY"):
+        monkeypatch.delenv(name, raising=False)
+    return ObjectRoot(rgw, prefix)

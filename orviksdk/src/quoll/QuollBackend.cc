@@ -108,6 +108,17 @@ Error QuollBackend::probe(const StorePath& path, bool markerMetadata, Probe* out
   if (error.code() != OVK_ERR_NOT_FOUND) return error;
 
   const std::string dirKey = store_->dirKey(path);
+  if (markerMetadata) {
+    // Directories made by mkdir have a marker: its HEAD answers at once,
+    // with the metadata.
+    error = client.headObject(dirKey, &out->head);
+    if (error.ok()) {
+      out->kind = Kind::kDirectory;
+      out->marker = true;
+      return Error();
+    }
+    if (error.code() != OVK_ERR_NOT_FOUND) return error;
+  }
   ListPage page;
   error = client.listObjects(dirKey, "", "", 1, &page);
   if (!error.ok()) return error;
@@ -115,14 +126,6 @@ Error QuollBackend::probe(const StorePath& path, bool markerMetadata, Probe* out
   out->kind = Kind::kDirectory;
   // The marker is a prefix of every other key below it, so it lists first.
   out->marker = !page.objects.empty() && page.objects.front().key == dirKey;
-  if (out->marker && markerMetadata) {
-    error = client.headObject(dirKey, &out->head);
-    if (error.code() == OVK_ERR_NOT_FOUND) {
-      out->marker = false;
-      return Error();
-    }
-    return error;
-  }
   return Error();
 }
 

@@ -53,7 +53,9 @@ class QuollBackend : public Backend {
   };
 
   // What `path` is: HEAD of the file key, then one listing of one key below
-  // it. With `markerMetadata`, a directory's marker is read too.
+  // it. With `markerMetadata`, the directory marker's HEAD comes before the
+  // listing, so a marked directory is known, with its metadata, after two
+  // requests.
   Error probe(const StorePath& path, bool markerMetadata, Probe* out);
   // Every key below `prefix` (all pages), or with `delimiter` the keys and
   // sub-prefixes of one level.

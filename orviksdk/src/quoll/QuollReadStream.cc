@@ -21,12 +21,93 @@ QuollReadStream::QuollReadStream(std::shared_ptr<const QuollStore> store,
     : store_(std::move(store)),
       key_(std::move(key)),
       size_(size),
-      firstWindow_(store_->settings.readAheadBytes),
-      nextWindow_(firstWindow_) {}
+      chunkBytes_(store_->settings.readAheadBytes),
+      maxDepth_(static_cast<size_t>(store_->settings.uploadConcurrency)) {}
+
+QuollReadStream::~QuollReadStream() { dropAhead(); }
 
 Error QuollReadStream::fetch(int64_t offset, int64_t length, char* dst,
                              int64_t* got) const {
   return store_->client->getRange(key_, offset, length, dst, got);
+}
+
+void QuollReadStream::fillAhead() {
+  while (ahead_.size() < depth_ && nextAhead_ < size_) {
+    Chunk chunk;
+    chunk.start = nextAhead_;
+    chunk.length = std::min(chunkBytes_, size_ - nextAhead_);
+    chunk.data = std::make_shared<std::vector<char>>(static_cast<size_t>(chunk.length));
+    chunk.got = std::make_shared<int64_t>(0);
+    std::shared_ptr<const QuollStore> store = store_;
+    std::string key = key_;
+    auto data = chunk.data;
+    auto got = chunk.got;
+    int64_t start = chunk.start;
+    chunk.done = std::async(std::launch::async, [store, key, data, got, start] {
+                   return store->client->getRange(key, start,
+                                                  static_cast<int64_t>(data->size()),
+                                                  data->data(), got.get());
+                 }).share();
+    nextAhead_ += chunk.length;
+    ahead_.push_back(std::move(chunk));
+  }
+}
+
+void QuollReadStream::dropAhead() {
+  for (Chunk& chunk : ahead_) chunk.done.wait();
+  ahead_.clear();
+  depth_ = 0;
+}
+
+Error QuollReadStream::readAhead(char* buffer, int64_t want, int64_t* got) {
+  Chunk& chunk = ahead_.front();
+  Error error = chunk.done.get();
+  if (!error.ok()) {
+    dropAhead();
+    return error;
+  }
+  int64_t offset = position_ - chunk.start;
+  if (offset >= *chunk.got) {
+    // The object is shorter than it was at open.
+    dropAhead();
+    *got = -1;
+    return Error();
+  }
+  int64_t take = std::min(want, *chunk.got - offset);
+  std::memcpy(buffer, chunk.data->data() + offset, static_cast<size_t>(take));
+  position_ += take;
+  sequentialEnd_ = position_;
+  if (position_ >= chunk.start + chunk.length) {
+    ahead_.pop_front();
+    depth_ = std::min(depth_ + 1, maxDepth_);
+    fillAhead();
+  }
+  *got = take;
+  return Error();
+}
+
+Error QuollReadStream::readWindow(char* buffer, int64_t want, int64_t* got) {
+  if (position_ < windowStart_ || position_ >= windowStart_ + windowLength_) {
+    int64_t span = std::min(std::max(want, kRandomWindow), size_ - position_);
+    window_.resize(static_cast<size_t>(span));
+    windowStart_ = position_;
+    windowLength_ = 0;
+    Error error = fetch(position_, span, window_.data(), &windowLength_);
+    if (!error.ok()) {
+      windowLength_ = 0;
+      return error;
+    }
+    if (windowLength_ == 0) {
+      *got = -1;
+      return Error();
+    }
+  }
+  int64_t take = std::min(want, windowStart_ + windowLength_ - position_);
+  std::memcpy(buffer, window_.data() + (position_ - windowStart_), static_cast<size_t>(take));
+  position_ += take;
+  sequentialEnd_ = position_;
+  *got = take;
+  return Error();
 }
 
 Error QuollReadStream::read(char* buffer, uint64_t n, int64_t* got) {
@@ -39,42 +120,21 @@ Error QuollReadStream::read(char* buffer, uint64_t n, int64_t* got) {
     return Error();
   }
   int64_t want = std::min<int64_t>(static_cast<int64_t>(n), size_ - position_);
-  if (position_ >= windowStart_ && position_ < windowStart_ + windowLength_) {
-    int64_t take = std::min(want, windowStart_ + windowLength_ - position_);
-    std::memcpy(buffer, window_.data() + (position_ - windowStart_), take);
-    position_ += take;
-    *got = take;
-    return Error();
+  if (!ahead_.empty() && position_ >= ahead_.front().start &&
+      position_ < ahead_.front().start + ahead_.front().length) {
+    return readAhead(buffer, want, got);
   }
-
-  bool sequential = position_ == windowStart_ + windowLength_;
-  if (!sequential) nextWindow_ = std::min(firstWindow_, kRandomWindow);
-  int64_t fetched = 0;
-  Error error;
-  if (want >= nextWindow_) {
-    error = fetch(position_, want, buffer, &fetched);
-    if (error.ok() && fetched > 0) {
-      windowStart_ = position_ + fetched;  // keeps the next read sequential
-      windowLength_ = 0;
-      position_ += fetched;
-    }
-  } else {
-    int64_t span = std::min(nextWindow_, size_ - position_);
-    window_.resize(static_cast<size_t>(span));
-    error = fetch(position_, span, window_.data(), &windowLength_);
-    windowStart_ = position_;
-    if (!error.ok()) windowLength_ = 0;
-    if (error.ok() && windowLength_ > 0) {
-      fetched = std::min(want, windowLength_);
-      std::memcpy(buffer, window_.data(), fetched);
-      position_ += fetched;
-    }
+  dropAhead();
+  bool inWindow = position_ >= windowStart_ && position_ < windowStart_ + windowLength_;
+  if (chunkBytes_ > 0 && !inWindow && position_ == sequentialEnd_) {
+    std::vector<char>().swap(window_);
+    windowLength_ = 0;
+    nextAhead_ = position_;
+    depth_ = 1;
+    fillAhead();
+    return readAhead(buffer, want, got);
   }
-  if (!error.ok()) return error;
-  if (sequential) nextWindow_ = std::min(nextWindow_ * 2, firstWindow_ * 8);
-  else nextWindow_ = std::min(nextWindow_ * 2, firstWindow_);
-  *got = fetched > 0 ? fetched : -1;
-  return Error();
+  return readWindow(buffer, want, got);
 }
 
 Error QuollReadStream::pread(char* buffer, uint64_t n, int64_t offset, int64_t* got) {
@@ -178,6 +238,7 @@ Error QuollReadStream::length(int64_t* length) {
 }
 
 Error QuollReadStream::close() {
+  dropAhead();
   std::vector<char>().swap(window_);
   windowLength_ = 0;
   return Error();

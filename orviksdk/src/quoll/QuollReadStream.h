@@ -1,21 +1,24 @@
 // QuollReadStream: reading one object by ranged GETs.
 //
-// Sequential reads go through a read-ahead window: the first fetch is the
-// configured read-ahead size, and each further contiguous fetch doubles it
-// (up to 8 times the setting) while reads stay sequential; a seek
-// elsewhere starts again from a small window, so random access through
-// seek+read wastes little. Reads at least as large as the window go
-// straight into the caller's buffer. pread and preadv never read ahead:
+// Sequential reads are served by read-ahead: chunks of the configured
+// read-ahead size are fetched by background requests, one chunk ahead at
+// first and one more each time the reader moves on to the next chunk, up to
+// the upload concurrency; a read that is not where the previous one ended
+// drops them. Reads after a seek elsewhere fetch a small window only, so
+// random access through seek+read wastes little; once reads continue where
+// they ended, read-ahead starts again. pread and preadv never read ahead:
 // pread is one ranged GET, preadv one GET per group of nearby ranges.
 //
 // The object's size is read once, at open; a stream reads the object as it
 // was then, or reports end of file early if it shrank.
 //
 // Thread safety: as the Stream interface says; pread/preadv/length touch
-// only immutable members.
+// only immutable members, and the background fetches only their own chunk.
 #ifndef ORVIKSDK_QUOLL_QUOLLREADSTREAM_H_
 #define ORVIKSDK_QUOLL_QUOLLREADSTREAM_H_
 
+#include <deque>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +32,8 @@ class QuollReadStream : public Stream {
  public:
   QuollReadStream(std::shared_ptr<const QuollStore> store, std::string key,
                   int64_t size);
+  // Waits for the read-ahead still in flight.
+  ~QuollReadStream() override;
 
   Error read(char* buffer, uint64_t n, int64_t* got) override;
   Error pread(char* buffer, uint64_t n, int64_t offset, int64_t* got) override;
@@ -41,17 +46,35 @@ class QuollReadStream : public Stream {
   Error close() override;
 
  private:
+  struct Chunk {
+    int64_t start = 0;
+    int64_t length = 0;
+    std::shared_ptr<std::vector<char>> data;
+    std::shared_ptr<int64_t> got;  // bytes fetched, once `done` is ready
+    std::shared_future<Error> done;
+  };
+
   Error fetch(int64_t offset, int64_t length, char* dst, int64_t* got) const;
+  // Schedules chunks from nextAhead_ until `depth_` are pending.
+  void fillAhead();
+  // Waits for the pending chunks and forgets them.
+  void dropAhead();
+  Error readAhead(char* buffer, int64_t want, int64_t* got);
+  Error readWindow(char* buffer, int64_t want, int64_t* got);
 
   const std::shared_ptr<const QuollStore> store_;
   const std::string key_;
   const int64_t size_;
-  const int64_t firstWindow_;  // the read-ahead setting
+  const int64_t chunkBytes_;  // the read-ahead setting; 0 turns it off
+  const size_t maxDepth_;
   int64_t position_ = 0;
+  int64_t sequentialEnd_ = 0;  // where the last read ended
+  std::deque<Chunk> ahead_;    // contiguous chunks from ahead_.front().start
+  int64_t nextAhead_ = 0;      // start of the next chunk to schedule
+  size_t depth_ = 0;
   std::vector<char> window_;   // bytes [windowStart_, windowStart_ + windowLength_)
   int64_t windowStart_ = 0;
   int64_t windowLength_ = 0;
-  int64_t nextWindow_;         // size of the next read-ahead fetch
 };
 
 }  // namespace ovk::quoll

@@ -280,6 +280,36 @@ TEST_F(QuollBackendTest, PositionalAndScatterReads) {
   EXPECT_EQ(std::string(buffer, got), data.substr(7, got));
 }
 
+TEST_F(QuollBackendTest, ReadAheadFollowsSequentialReadsAndSeeks) {
+  backend_ = connect(kRgwSecretKey, {{"fs.quoll.readahead.bytes", std::to_string(kMiB)}});
+  ASSERT_NE(backend_, nullptr);
+  std::string data = randomBytes(5 * kMiB + 3, 5);
+  ASSERT_TRUE(writeFile("seq", data).ok());
+  EXPECT_EQ(readFile("seq", 333333), data);
+
+  std::unique_ptr<Stream> stream;
+  ASSERT_TRUE(backend_->open(path("seq"), OVK_OPEN_READ, 0, &stream).ok());
+  std::vector<char> buffer(700000);
+  int64_t position = 0;
+  int64_t got = 0;
+  // Forward into the middle of a pending chunk, back to the start, then to
+  // the last bytes: each read returns the bytes at its position.
+  for (int64_t target : {int64_t{10}, 3 * kMiB + 5, int64_t{0}, 5 * kMiB}) {
+    ASSERT_TRUE(stream->seek(target, &position).ok());
+    int64_t at = target;
+    for (int i = 0; i < 2 && at < static_cast<int64_t>(data.size()); ++i) {
+      ASSERT_TRUE(stream->read(buffer.data(), buffer.size(), &got).ok());
+      ASSERT_GT(got, 0);
+      EXPECT_EQ(std::string(buffer.data(), got), data.substr(at, got)) << at;
+      at += got;
+    }
+  }
+  ASSERT_TRUE(stream->tell(&position).ok());
+  EXPECT_EQ(position, static_cast<int64_t>(data.size()));
+  ASSERT_TRUE(stream->read(buffer.data(), buffer.size(), &got).ok());
+  EXPECT_EQ(got, -1);
+}
+
 TEST_F(QuollBackendTest, RenameMovesFilesAndTrees) {
   ASSERT_TRUE(backend_->mkdir(path("src/empty"), true, 0755).ok());
   ASSERT_TRUE(backend_->mkdir(path("src/x"), true, 0755).ok());

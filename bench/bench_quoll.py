@@ -2,7 +2,8 @@
 
     PYTHONPATH=build/<dir>/python python bench/bench_quoll.py [--rounds N]
 
-Starts the gateway with tests/quoll/rgw.sh (reusing a running one). Both
+Restarts the gateway of tests/quoll/rgw.sh, so that its in-memory store
+holds only this run's objects. Both
 clients get 8 MiB parts, 4 concurrent transfers and, for boto3, checksums
 only "when_required". Each side of each case runs in a fresh interpreter,
 so that its peak memory and CPU time are its own; the best of the rounds
@@ -156,9 +157,21 @@ def child(name, side, work):
                       "peak": max(0, memory("VmHWM") - baseline)}))
 
 
+def delete_prefix(client, prefix):
+    """The gateway keeps objects in memory; what a round wrote goes away."""
+    paginator = client.get_paginator("list_objects_v2")
+    for page in paginator.paginate(Bucket=BUCKET, Prefix=prefix):
+        keys = [{"Key": o["Key"]} for o in page.get("Contents", [])]
+        if keys:
+            client.delete_objects(Bucket=BUCKET, Delete={"Objects": keys, "Quiet": True})
+
+
 def run_side(name, side, work):
     out = subprocess.run([sys.executable, __file__, "--child", name, side, work],
                          check=True, stdout=subprocess.PIPE, text=True).stdout
+    client = GATEWAY.boto3_client()
+    for prefix in ("up-ours/", "up-peer/", "data/copy-"):
+        delete_prefix(client, prefix)
     return json.loads(out.strip().splitlines()[-1])
 
 
@@ -245,7 +258,9 @@ def main():
     args = parser.parse_args()
     if args.child:
         return child(*args.child)
+    # A fresh gateway: its memory store holds only this run's objects.
     script = os.path.join(HERE, "..", "tests", "quoll", "rgw.sh")
+    subprocess.run([script, "stop"], check=True)
     subprocess.run([script, "start"], check=True, stdout=subprocess.DEVNULL)
     with tempfile.TemporaryDirectory() as work:
         prepare(work)

@@ -104,7 +104,14 @@ start() {
   uuid=$(uuidgen)
   ceph_cmd osd create "$uuid" >>"$RGW_DIR/log/setup.log"
   ceph-osd -c "$CONF" -i 0 --mkfs --osd-uuid "$uuid" >>"$RGW_DIR/log/setup.log" 2>&1
-  ceph-osd -c "$CONF" -i 0
+  # A freshly made OSD sometimes reaches the monitor before it knows the
+  # cluster's fsid and exits ("wrong fsid"); a second start succeeds.
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    ceph-osd -c "$CONF" -i 0 >>"$RGW_DIR/log/setup.log" 2>&1 && break
+    [[ $attempt == 5 ]] && return 1
+    sleep 1
+  done
   for _ in $(seq 100); do
     ceph_cmd osd stat 2>/dev/null | grep -q "1 up" && break
     sleep 0.2

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing pyorvik needs on a fresh Debian machine:
 # the system packages (compilers' libraries, GoogleTest, libcurl, OpenSSL,
-# libxml2, and Ceph for the quoll:// tests) and a virtual environment in .venv with the Python tools.
+# libxml2, and Ceph for the quoll:// tests) and a virtual environment in
+# .venv with the Python tools.
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."

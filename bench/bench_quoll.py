@@ -40,6 +40,9 @@ OBJECTS = 16
 OBJECT_BYTES = 32 * MIB
 PART = 8 * MIB
 CONCURRENCY = 4
+# The chunk size of pyorvik's Python-level transfers (its writer queue holds
+# up to 50 chunks); the SDK still uploads and reads ahead in 8 MiB parts.
+CHUNK = 1 * MIB
 PREAD_OBJECT = 64 * MIB
 PREAD_BYTES = 64 << 10
 PREAD_CALLS = 2000
@@ -82,7 +85,7 @@ def upload_ours(work):
     fs = pyorvik_fs("up-ours")
     for i in range(OBJECTS):
         with open(os.path.join(work, "src-%d" % i), "rb") as source:
-            fs.upload("/obj-%d" % i, source, PART)
+            fs.upload("/obj-%d" % i, source, CHUNK)
 
 
 def upload_peer(work):
@@ -95,7 +98,7 @@ def upload_peer(work):
 def download_ours(work):
     fs = pyorvik_fs("data")
     for i in range(OBJECTS):
-        fs.download("/obj-%d" % i, os.path.join(work, "down-%d" % i), PART)
+        fs.download("/obj-%d" % i, os.path.join(work, "down-%d" % i), CHUNK)
 
 
 def download_peer(work):
@@ -108,7 +111,7 @@ def download_peer(work):
 def copy_ours(work):
     fs = pyorvik_fs("data")
     for i in range(OBJECTS):
-        fs.copy_file("/obj-%d" % i, "/copy-ours-%d" % i, PART)
+        fs.copy_file("/obj-%d" % i, "/copy-ours-%d" % i, CHUNK)
 
 
 def copy_peer(work):

@@ -12,6 +12,9 @@
 # second start reuses a running cluster. The access keys are fixed test keys;
 # they grant access to this throwaway cluster only.
 set -euo pipefail
+# Sanitizer runs preload their runtimes into the test process; Ceph's
+# daemons are not ours to check and must not inherit them.
+unset LD_PRELOAD ASAN_OPTIONS UBSAN_OPTIONS
 
 RGW_DIR=${OVK_RGW_DIR:-/tmp/ovk-rgw}
 RGW_PORT=${OVK_RGW_PORT:-7480}

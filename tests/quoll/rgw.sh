@@ -78,6 +78,11 @@ rgw frontends = beast endpoint=127.0.0.1:$RGW_PORT
 rgw dns name = localhost
 rgw enable usage log = false
 rgw thread pool size = 64
+# Deleted objects free the memory store soon, not after the default two
+# hours, so benchmark rounds do not fill it.
+rgw gc obj min wait = 1
+rgw gc processor period = 5
+rgw gc processor max time = 5
 log to stderr = false
 EOF
 }

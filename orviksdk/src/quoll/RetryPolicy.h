@@ -44,8 +44,6 @@ class RetryPolicy {
   // again later": 500, 502, 503, 504, 429 and the throttling codes.
   static bool isRetryableStatus(long status, const std::string& serviceCode);
 
-  const Limits& limits() const { return limits_; }
-
  private:
   Limits limits_;
   Clock clock_;

@@ -8,13 +8,6 @@ bool isUnreserved(unsigned char c) {
          (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == '~';
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string uriEncode(std::string_view text, bool keepSlash) {
@@ -30,24 +23,6 @@ std::string uriEncode(std::string_view text, bool keepSlash) {
       out.push_back(kHex[c >> 4]);
       out.push_back(kHex[c & 0xF]);
     }
-  }
-  return out;
-}
-
-std::string uriDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      int hi = hexValue(text[i + 1]);
-      int lo = hexValue(text[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        out.push_back(static_cast<char>(hi * 16 + lo));
-        i += 2;
-        continue;
-      }
-    }
-    out.push_back(text[i]);
   }
   return out;
 }

@@ -1,9 +1,9 @@
 // Percent-encoding of object keys and query values for S3 requests.
 //
 // S3 signs the request path and query exactly as sent, so the encoder and the
-// signer must agree byte for byte: both use these functions. Everything but
+// signer must agree byte for byte: both use this function. Everything but
 // the RFC 3986 unreserved characters is encoded, bytes of UTF-8 sequences one
-// by one, so spaces, "+", "%" and non-ASCII keys round-trip unchanged.
+// by one, so spaces, "+", "%" and non-ASCII keys reach the service unchanged.
 #ifndef ORVIKSDK_QUOLL_URIENCODING_H_
 #define ORVIKSDK_QUOLL_URIENCODING_H_
 
@@ -14,10 +14,6 @@ namespace ovk::quoll {
 
 // Encodes `text` for a path (keepSlash true: "/" stays) or a query value.
 std::string uriEncode(std::string_view text, bool keepSlash);
-
-// Decodes %XX sequences; a malformed sequence is kept literally. "+" stays
-// "+": S3 never encodes a space as "+" in the places we decode.
-std::string uriDecode(std::string_view text);
 
 }  // namespace ovk::quoll
 

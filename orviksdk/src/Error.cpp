@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "StoreUri.h"
+
 namespace ovk {
 
 namespace {
@@ -56,6 +58,18 @@ Error ErrnoError(int err, const char* operation, const std::string& object) {
   message += ": ";
   message += CauseOf(err, buf, sizeof buf);
   return Error(CodeOf(err), std::move(message));
+}
+
+Error ErrnoError(int err, const char* operation, const StorePath& path) {
+  return ErrnoError(err, operation, path.display());
+}
+
+Error ErrnoError(int err, const char* operation, const StorePath& parent, const char* child) {
+  return ErrnoError(err, operation, parent.child(child).display());
+}
+
+Error ErrnoError(int err, const char* operation, const StorePath& from, const StorePath& to) {
+  return ErrnoError(err, operation, from.display() + " to " + to.display());
 }
 
 }  // namespace ovk

@@ -61,6 +61,16 @@ class Error {
 // leave the store's root); EOPNOTSUPP, ENOSYS -> 4008; anything else 4010.
 Error ErrnoError(int err, const char* operation, const std::string& object);
 
+// The same for paths of a store. Call sites pass the path itself, not a
+// text made from it, so no allocation runs between the failed call and
+// the reading of errno.
+class StorePath;
+Error ErrnoError(int err, const char* operation, const StorePath& path);
+// "<operation> <parent>/<child>: <cause>"
+Error ErrnoError(int err, const char* operation, const StorePath& parent, const char* child);
+// "<operation> <from> to <to>: <cause>"
+Error ErrnoError(int err, const char* operation, const StorePath& from, const StorePath& to);
+
 }  // namespace ovk
 
 #endif  // ORVIKSDK_SRC_ERROR_H_

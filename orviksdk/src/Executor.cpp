@@ -56,15 +56,13 @@ void Request::run(const Error* stopped) {
 void Executor::submit(std::shared_ptr<Request> request,
                       const std::shared_ptr<Strand>& strand) {
   {
-    std::lock_guard<std::mutex> start(startMu_);
-    if (!stopped_) {
+    std::lock_guard<std::mutex> lock(shared_->mu);
+    if (!shared_->stopping) {
       if (workers_.empty()) {
         for (int i = 0; i < threads_; ++i) {
           workers_.emplace_back(&Executor::Loop, shared_);
         }
       }
-      // Queued while startMu_ is held, so shutdown cannot miss it.
-      std::lock_guard<std::mutex> lock(shared_->mu);
       if (strand) {
         strand->pending_.push_back(std::move(request));
         if (strand->scheduled_) return;
@@ -73,7 +71,9 @@ void Executor::submit(std::shared_ptr<Request> request,
       } else {
         shared_->queue.push_back(Work{std::move(request), nullptr});
       }
-      shared_->ready.notify_one();
+      // Busy threads look at the queue before they wait, so a wake-up (a
+      // system call) is needed only when one is idle.
+      if (shared_->idle > 0) shared_->ready.notify_one();
       return;
     }
   }
@@ -85,12 +85,10 @@ void Executor::submit(std::shared_ptr<Request> request,
 void Executor::shutdown() {
   std::vector<std::thread> workers;
   {
-    std::lock_guard<std::mutex> start(startMu_);
-    if (stopped_) return;
-    stopped_ = true;
-    workers.swap(workers_);
     std::lock_guard<std::mutex> lock(shared_->mu);
+    if (shared_->stopping) return;
     shared_->stopping = true;
+    workers.swap(workers_);
   }
   shared_->ready.notify_all();
   for (std::thread& t : workers) {
@@ -111,7 +109,11 @@ void Executor::Loop(std::shared_ptr<Shared> shared) {
     bool stopping;
     {
       std::unique_lock<std::mutex> lock(shared->mu);
-      shared->ready.wait(lock, [&] { return shared->stopping || !shared->queue.empty(); });
+      while (!shared->stopping && shared->queue.empty()) {
+        ++shared->idle;
+        shared->ready.wait(lock);
+        --shared->idle;
+      }
       if (shared->queue.empty()) return;
       work = std::move(shared->queue.front());
       shared->queue.pop_front();
@@ -131,7 +133,7 @@ void Executor::Loop(std::shared_ptr<Shared> shared) {
         work.strand->scheduled_ = false;
       } else {
         shared->queue.push_back(std::move(work));
-        shared->ready.notify_one();
+        if (shared->idle > 0) shared->ready.notify_one();
       }
     }
   }

@@ -99,6 +99,7 @@ class Executor {
     std::mutex mu;
     std::condition_variable ready;
     std::deque<Work> queue;
+    int idle = 0;  // threads waiting for work: only they need a wake-up
     bool stopping = false;
   };
 
@@ -106,9 +107,9 @@ class Executor {
 
   const int threads_;
   std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
-  std::mutex startMu_;  // guards workers_ and stopped_
+  // Started with the first submission; guarded by shared_->mu, so that a
+  // request is either queued before shutdown or completed as stopped.
   std::vector<std::thread> workers_;
-  bool stopped_ = false;
 };
 
 }  // namespace ovk

@@ -70,7 +70,9 @@ void Logger::line(const char* level, const std::string& text) {
   int fd = STDERR_FILENO;
   if (appender_ == Appender::kFile) {
     if (fd_ < 0) {
-      fd_ = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      // O_NOFOLLOW: in a shared folder such as /tmp, a link planted under
+      // the log's name must not make us append to someone else's file.
+      fd_ = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
       // A log that cannot be opened must not fail the caller's operation.
       if (fd_ < 0) return;
     }

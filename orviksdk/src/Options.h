@@ -44,7 +44,10 @@ inline constexpr const char* kOptLoggerAppender = "logger.appender";
 inline constexpr const char* kOptLoggerDir = "logger.dir";
 inline constexpr const char* kOptAsyncThreads = "fs.async.threads";
 inline constexpr const char* kOptListMaxEntries = "fs.list.max.entries";
+// true: fsync a written file and its directory when publishing it.
 inline constexpr const char* kOptLocalFsync = "fs.local.fsync";
+// false: resolve paths without openat2 (for sandboxes that filter it).
+inline constexpr const char* kOptLocalOpenat2 = "fs.local.openat2";
 
 }  // namespace ovk
 

@@ -15,11 +15,10 @@ StoreCore::StoreCore(Options options, const char* uri)
 
 Error StoreCore::init(const std::string& user) {
   std::lock_guard<std::mutex> lock(mu_);
-  int state = state_.load();
-  if (state == kReady) return Error();
-  if (state == kDestroyed) {
+  if (destroying_) {
     return Error::NotInitialised("init " + uriText_ + ": the store was destroyed");
   }
+  if (state_.load() == kReady) return Error();
   if (!uriGiven_) return Error::InvalidUri("init: no store URI given");
   if (!loggerError_.ok()) return loggerError_;
 
@@ -58,15 +57,19 @@ Error StoreCore::destroy() {
   Executor* executor;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    int state = state_.exchange(kDestroyed);
-    if (state == kDestroyed) {
+    if (destroying_) {
       return Error::NotInitialised("destroyStore " + uriText_ + ": already destroyed");
     }
+    destroying_ = true;
     executor = executor_.get();
   }
-  // Outside mu_: a completion callback that runs meanwhile may itself call
-  // init or destroy on this store and must not deadlock.
+  // The executor stops first, while the store still serves: requests that
+  // are running finish normally, queued ones are cancelled (4009), and
+  // only then does every call start failing with 4002. Outside mu_: a
+  // completion callback that runs meanwhile may call init or destroy on
+  // this store and must not deadlock.
   if (executor != nullptr) executor->shutdown();
+  state_.store(kDestroyed);
   return Error();
 }
 

@@ -53,6 +53,7 @@ class StoreCore {
   enum State { kCreated, kReady, kDestroyed };
 
   std::mutex mu_;  // serialises init and destroy
+  bool destroying_ = false;  // guarded by mu_
   std::atomic<int> state_{kCreated};
   const Options options_;
   const std::string uriText_;

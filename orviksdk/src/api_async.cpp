@@ -8,8 +8,6 @@
 // thread with OVK_ERR_NOT_INITIALISED (also recorded on the submitting
 // context). Only a call without a matching callback is refused outright
 // (OVK_ERR_INVALID_ARGUMENT, no operation call): there is nobody to tell.
-#include <functional>
-
 #include "CApi.h"
 #include "Operations.h"
 #include "StreamRanges.h"
@@ -24,11 +22,11 @@ namespace {
 
 std::string Copy(const char* text) { return text != nullptr ? text : ""; }
 
-template <typename R, typename Callback>
+// `work(StoreCore&, StreamState*, R*) -> Error` runs on a pool thread.
+template <typename R, typename Callback, typename Work>
 ovk_operation_call_t* Submit(ovk_handle_ctx_t* ctx, const char* operation,
                              ovk_options_t* options, Callback ovk_options_t::*slot,
-                             R failValue, bool onStream,
-                             std::function<Error(StoreCore&, StreamState*, R*)> work) {
+                             R failValue, bool onStream, Work work) {
   if (ctx == nullptr) return nullptr;
   std::unique_ptr<ovk_operation_call_t> call;
   Error err = ovk::Guard([&]() -> Error {
@@ -87,17 +85,16 @@ ovk_operation_call_t* Submit(ovk_handle_ctx_t* ctx, const char* operation,
   return call.release();
 }
 
-using BoolWork = std::function<Error(StoreCore&, StreamState*, bool*)>;
-using Int64Work = std::function<Error(StoreCore&, StreamState*, int64_t*)>;
-
+template <typename Work>
 ovk_operation_call_t* SubmitBool(ovk_handle_ctx_t* ctx, const char* operation,
-                                 ovk_options_t* options, bool onStream, BoolWork work) {
+                                 ovk_options_t* options, bool onStream, Work work) {
   return Submit<bool>(ctx, operation, options, &ovk_options_t::boolCallback, false,
                       onStream, std::move(work));
 }
 
+template <typename Work>
 ovk_operation_call_t* SubmitInt64(ovk_handle_ctx_t* ctx, const char* operation,
-                                  ovk_options_t* options, Int64Work work) {
+                                  ovk_options_t* options, Work work) {
   return Submit<int64_t>(ctx, operation, options, &ovk_options_t::int64Callback, -1, true,
                          std::move(work));
 }

@@ -21,8 +21,13 @@
  * - Every options argument of a blocking call may be NULL. An asynchronous
  *   call takes an options handle holding one callback and its context; the
  *   SDK copies what it needs before returning, so the caller may free the
- *   options at once. The callback runs exactly once on an SDK thread, with a
- *   handle context and result object that it owns and must free.
+ *   options at once. The callback runs exactly once, with a handle context
+ *   and result object that it owns and must free (the result is NULL, false
+ *   or -1 after a failure): on an SDK thread; or, when the store is not
+ *   initialised or already destroyed at submission, on the submitting thread
+ *   before the call returns, with OVK_ERR_NOT_INITIALISED. A call whose
+ *   options carry no callback of the kind it needs is refused: it returns
+ *   NULL with OVK_ERR_INVALID_ARGUMENT and nothing is called back.
  * - The library is thread-safe: any number of threads may use one store.
  *   After ovk_destroyStore every call on that store, its streams and its
  *   operation calls fails with OVK_ERR_NOT_INITIALISED.

@@ -16,8 +16,11 @@ Error CreateLocalBackend(const StoreUri& uri, const Options& options, const std:
   bool fsync = false;
   Error err = options.getBool(kOptLocalFsync, false, &fsync);
   if (!err.ok()) return err;
+  bool openat2 = true;
+  err = options.getBool(kOptLocalOpenat2, true, &openat2);
+  if (!err.ok()) return err;
   local::RootDir root;
-  err = local::RootDir::Open(uri.root(), &root);
+  err = local::RootDir::Open(uri.root(), openat2, &root);
   if (!err.ok()) return err;
   *out = std::make_unique<local::LocalBackend>(std::move(root), fsync);
   return Error();
@@ -44,7 +47,7 @@ class DirStream {
   // Takes ownership of `fd`, also on failure.
   static Error Open(Fd fd, const char* operation, const StorePath& path, DirStream* out) {
     DIR* dir = ::fdopendir(fd.get());
-    if (dir == nullptr) return ErrnoError(errno, operation, path.display());
+    if (dir == nullptr) return ErrnoError(errno, operation, path);
     fd.release();
     out->dir_ = dir;
     return Error();
@@ -64,7 +67,7 @@ class DirStream {
       errno = 0;
       struct dirent* entry = ::readdir(dir_);
       if (entry == nullptr) {
-        if (errno != 0) *err = ErrnoError(errno, operation, path.display());
+        if (errno != 0) *err = ErrnoError(errno, operation, path);
         return nullptr;
       }
       const char* name = entry->d_name;
@@ -88,7 +91,7 @@ Error LocalBackend::parentOf(const StorePath& path, const char* operation, Fd* o
 Error LocalBackend::statOf(const StorePath& path, const char* operation,
                            struct stat* st) const {
   if (path.isRoot()) {
-    if (::fstat(root_.fd(), st) != 0) return ErrnoError(errno, operation, path.display());
+    if (::fstat(root_.fd(), st) != 0) return ErrnoError(errno, operation, path);
     return Error();
   }
   Fd parent;
@@ -96,7 +99,7 @@ Error LocalBackend::statOf(const StorePath& path, const char* operation,
   if (!err.ok()) return err;
   if (::fstatat(parent.get(), path.name().c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) {
     int e = errno;
-    return ErrnoError(e == ENOTDIR ? ENOENT : e, operation, path.display());
+    return ErrnoError(e == ENOTDIR ? ENOENT : e, operation, path);
   }
   return Error();
 }
@@ -126,7 +129,7 @@ Error LocalBackend::mkdir(const StorePath& path, bool recursive, int32_t perm) {
         S_ISDIR(st.st_mode)) {
       return Error();
     }
-    return ErrnoError(e, "mkdir", path.display());
+    return ErrnoError(e, "mkdir", path);
   }
   Fd current = Fd::Borrowed(root_.fd());
   StorePath walked;
@@ -139,7 +142,7 @@ Error LocalBackend::mkdir(const StorePath& path, bool recursive, int32_t perm) {
     walked = walked.child(name);
     if (::mkdirat(current.get(), name.c_str(), static_cast<mode_t>(perm)) != 0 &&
         errno != EEXIST) {
-      return ErrnoError(errno, "mkdir", walked.display());
+      return ErrnoError(errno, "mkdir", walked);
     }
     Fd next;
     Error err = RootDir::OpenChildDir(current.get(), name, false, "mkdir", walked, &next);
@@ -158,7 +161,7 @@ Error LocalBackend::rename(const StorePath& src, const StorePath& dst) {
   err = parentOf(dst, "rename", &to);
   if (!err.ok()) return err;
   if (::renameat(from.get(), src.name().c_str(), to.get(), dst.name().c_str()) != 0) {
-    return ErrnoError(errno, "rename", src.display() + " to " + dst.display());
+    return ErrnoError(errno, "rename", src, dst);
   }
   return Error();
 }
@@ -183,11 +186,11 @@ Error LocalBackend::remove(const StorePath& path, bool recursive) {
   struct stat st;
   if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     int e = errno;
-    return ErrnoError(e == ENOTDIR ? ENOENT : e, "remove", path.display());
+    return ErrnoError(e == ENOTDIR ? ENOENT : e, "remove", path);
   }
   if (!S_ISDIR(st.st_mode)) {
     if (::unlinkat(parent.get(), name.c_str(), 0) != 0) {
-      return ErrnoError(errno, "remove", path.display());
+      return ErrnoError(errno, "remove", path);
     }
     return Error();
   }
@@ -198,7 +201,7 @@ Error LocalBackend::remove(const StorePath& path, bool recursive) {
       return Error::NotEmpty("remove " + path.display() +
                              ": the directory is not empty; remove it recursively");
     }
-    return ErrnoError(e, "remove", path.display());
+    return ErrnoError(e, "remove", path);
   }
   return Error();
 }
@@ -216,13 +219,13 @@ Error LocalBackend::removeTree(int parent, const StorePath& path) {
       struct stat st;
       if (::fstatat(dir.fd(), child, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) continue;
-        return ErrnoError(errno, "remove", path.child(child).display());
+        return ErrnoError(errno, "remove", path, child);
       }
       if (S_ISDIR(st.st_mode)) {
         err = removeTree(dir.fd(), path.child(child));
         if (!err.ok()) return err;
       } else if (::unlinkat(dir.fd(), child, 0) != 0 && errno != ENOENT) {
-        return ErrnoError(errno, "remove", path.child(child).display());
+        return ErrnoError(errno, "remove", path, child);
       }
     }
     if (!err.ok()) return err;
@@ -233,7 +236,7 @@ Error LocalBackend::removeTree(int parent, const StorePath& path) {
       return Error::NotEmpty("remove " + path.display() +
                              ": entries were added while it was being removed");
     }
-    return ErrnoError(e, "remove", path.display());
+    return ErrnoError(e, "remove", path);
   }
   return Error();
 }
@@ -276,7 +279,7 @@ Error LocalBackend::listInto(int fd, const StorePath& path, bool recursive,
     struct stat st;
     if (::fstatat(dir.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;  // removed since readdir saw it
-      return ErrnoError(errno, "listDir", path.child(name).display());
+      return ErrnoError(errno, "listDir", path, name);
     }
     StorePath child = path.child(name);
     out->emplace_back();
@@ -332,7 +335,7 @@ Error LocalBackend::summarise(int fd, const StorePath& path, bool recursive,
     struct stat st;
     if (::fstatat(dir.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;
-      return ErrnoError(errno, "getContentSummary", path.child(name).display());
+      return ErrnoError(errno, "getContentSummary", path, name);
     }
     if (S_ISREG(st.st_mode)) {
       out->fileCount += 1;
@@ -355,7 +358,7 @@ Error LocalBackend::summarise(int fd, const StorePath& path, bool recursive,
 Error LocalBackend::setPermission(const StorePath& path, int32_t perm) {
   mode_t mode = static_cast<mode_t>(perm);
   if (path.isRoot()) {
-    if (::fchmod(root_.fd(), mode) != 0) return ErrnoError(errno, "setPermission", "/");
+    if (::fchmod(root_.fd(), mode) != 0) return ErrnoError(errno, "setPermission", StorePath());
     return Error();
   }
   Fd parent;
@@ -363,7 +366,7 @@ Error LocalBackend::setPermission(const StorePath& path, int32_t perm) {
   if (!err.ok()) return err;
   // AT_SYMLINK_NOFOLLOW: a link is refused (EOPNOTSUPP), never followed.
   if (::fchmodat(parent.get(), path.name().c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0) {
-    return ErrnoError(errno, "setPermission", path.display());
+    return ErrnoError(errno, "setPermission", path);
   }
   return Error();
 }
@@ -381,14 +384,14 @@ Error LocalBackend::setOwner(const StorePath& path, const std::string& user,
     if (!err.ok()) return err;
   }
   if (path.isRoot()) {
-    if (::fchown(root_.fd(), uid, gid) != 0) return ErrnoError(errno, "setOwner", "/");
+    if (::fchown(root_.fd(), uid, gid) != 0) return ErrnoError(errno, "setOwner", StorePath());
     return Error();
   }
   Fd parent;
   Error err = parentOf(path, "setOwner", &parent);
   if (!err.ok()) return err;
   if (::fchownat(parent.get(), path.name().c_str(), uid, gid, AT_SYMLINK_NOFOLLOW) != 0) {
-    return ErrnoError(errno, "setOwner", path.display());
+    return ErrnoError(errno, "setOwner", path);
   }
   return Error();
 }
@@ -406,10 +409,10 @@ Error LocalBackend::open(const StorePath& path, int32_t flags, int32_t perm,
   // O_NONBLOCK: opening a FIFO must not hang; it is refused below.
   int fd = ::openat(parent.get(), path.name().c_str(),
                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return ErrnoError(errno, "open", path.display());
+  if (fd < 0) return ErrnoError(errno, "open", path);
   Fd file = Fd::Owned(fd);
   struct stat st;
-  if (::fstat(fd, &st) != 0) return ErrnoError(errno, "open", path.display());
+  if (::fstat(fd, &st) != 0) return ErrnoError(errno, "open", path);
   if (S_ISDIR(st.st_mode)) return Error::AlreadyExists("open " + path.display() + ": is a directory");
   if (!S_ISREG(st.st_mode)) {
     return Error::AlreadyExists("open " + path.display() + ": not a regular file");

@@ -72,7 +72,7 @@ Error LocalReadStream::pread(char* buffer, uint64_t n, int64_t offset, int64_t* 
     return Error();
   }
   ssize_t r = PreadFully(file_.get(), buffer, n, offset);
-  if (r < 0) return ErrnoError(errno, "read", path_.display());
+  if (r < 0) return ErrnoError(errno, "read", path_);
   *got = r == 0 ? -1 : r;
   return Error();
 }
@@ -85,7 +85,7 @@ Error LocalReadStream::preadv(const std::vector<ReadRange>& ranges, int64_t* tot
     while (done < range.length) {
       ssize_t r = PreadFully(file_.get(), range.buffer + done,
                              static_cast<uint64_t>(range.length - done), range.offset + done);
-      if (r < 0) return ErrnoError(errno, "preadv", path_.display());
+      if (r < 0) return ErrnoError(errno, "preadv", path_);
       if (r == 0) {
         return Error::InvalidArgument(
             "preadv " + path_.display() + ": range " + std::to_string(i) + " (offset " +
@@ -119,7 +119,7 @@ Error LocalReadStream::seek(int64_t offset, int64_t* position) {
 
 Error LocalReadStream::length(int64_t* length) {
   struct stat st;
-  if (::fstat(file_.get(), &st) != 0) return ErrnoError(errno, "getFileLength", path_.display());
+  if (::fstat(file_.get(), &st) != 0) return ErrnoError(errno, "getFileLength", path_);
   *length = st.st_size;
   return Error();
 }
@@ -139,7 +139,7 @@ Error LocalWriteStream::Open(Fd dir, const StorePath& path, bool append, int32_t
 
   struct stat st;
   bool exists = ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-  if (!exists && errno != ENOENT) return ErrnoError(errno, "open", path.display());
+  if (!exists && errno != ENOENT) return ErrnoError(errno, "open", path);
   if (exists && S_ISDIR(st.st_mode)) {
     return Error::AlreadyExists("open " + path.display() + ": is a directory");
   }
@@ -147,9 +147,9 @@ Error LocalWriteStream::Open(Fd dir, const StorePath& path, bool append, int32_t
   Fd source;
   if (append && exists) {
     int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return ErrnoError(errno, "open", path.display());
+    if (fd < 0) return ErrnoError(errno, "open", path);
     source = Fd::Owned(fd);
-    if (::fstat(fd, &st) != 0) return ErrnoError(errno, "open", path.display());
+    if (::fstat(fd, &st) != 0) return ErrnoError(errno, "open", path);
     if (!S_ISREG(st.st_mode)) {
       return Error::AlreadyExists("open " + path.display() + ": not a regular file");
     }
@@ -159,7 +159,7 @@ Error LocalWriteStream::Open(Fd dir, const StorePath& path, bool append, int32_t
   if (!err.ok()) return err;
   // Rewriting a file keeps its permission bits, as truncating it would.
   if (exists && S_ISREG(st.st_mode) && ::fchmod(stream->file_.get(), st.st_mode & 0777) != 0) {
-    return ErrnoError(errno, "open", path.display());
+    return ErrnoError(errno, "open", path);
   }
   if (source.valid()) {
     err = stream->copyExisting(source.get());
@@ -183,7 +183,7 @@ Error LocalWriteStream::createTemp(int32_t perm) {
     int err = errno;
     // These mean "this file system has no O_TMPFILE": fall back to a name.
     if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL) {
-      return ErrnoError(err, "open", path_.display());
+      return ErrnoError(err, "open", path_);
     }
   }
   for (;;) {
@@ -195,7 +195,7 @@ Error LocalWriteStream::createTemp(int32_t perm) {
       tempName_ = std::move(temp);
       return Error();
     }
-    if (errno != EEXIST) return ErrnoError(errno, "open", path_.display());
+    if (errno != EEXIST) return ErrnoError(errno, "open", path_);
   }
 }
 
@@ -210,7 +210,7 @@ Error LocalWriteStream::copyExisting(int source) {
     int err = errno;
     if (err == EINTR) continue;
     if (err != EXDEV && err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) {
-      return ErrnoError(err, "open for append", path_.display());
+      return ErrnoError(err, "open for append", path_);
     }
     break;
   }
@@ -218,7 +218,7 @@ Error LocalWriteStream::copyExisting(int source) {
   std::vector<char> chunk(1 << 20);
   for (;;) {
     ssize_t n = PreadFully(source, chunk.data(), chunk.size(), size_);
-    if (n < 0) return ErrnoError(errno, "open for append", path_.display());
+    if (n < 0) return ErrnoError(errno, "open for append", path_);
     if (n == 0) return Error();
     Error err = writeAll(chunk.data(), static_cast<uint64_t>(n));
     if (!err.ok()) return err;
@@ -231,7 +231,7 @@ Error LocalWriteStream::writeAll(const char* data, uint64_t n) {
     ssize_t w = ::write(file_.get(), data, std::min(n, kMaxIo));
     if (w < 0) {
       if (errno == EINTR) continue;
-      return ErrnoError(errno, "write", path_.display());
+      return ErrnoError(errno, "write", path_);
     }
     data += w;
     n -= static_cast<uint64_t>(w);
@@ -316,7 +316,7 @@ Error LocalWriteStream::publish() {
   Error err = flush();
   if (!err.ok()) return err;
   int dirfd = dir_.get();
-  if (fsync_ && ::fsync(file_.get()) != 0) return ErrnoError(errno, "close", path_.display());
+  if (fsync_ && ::fsync(file_.get()) != 0) return ErrnoError(errno, "close", path_);
   if (anonymous_) {
     char proc[64];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", file_.get());
@@ -327,22 +327,22 @@ Error LocalWriteStream::publish() {
         anonymous_ = false;
         break;
       }
-      if (errno != EEXIST) return ErrnoError(errno, "close", path_.display());
+      if (errno != EEXIST) return ErrnoError(errno, "close", path_);
     }
   }
   // close(2) reports late write errors (e.g. on network file systems).
-  if (::close(file_.release()) != 0) return ErrnoError(errno, "close", path_.display());
+  if (::close(file_.release()) != 0) return ErrnoError(errno, "close", path_);
   if (::renameat(dirfd, tempName_.c_str(), dirfd, name_.c_str()) != 0) {
-    return ErrnoError(errno, "close", path_.display());
+    return ErrnoError(errno, "close", path_);
   }
   tempName_.clear();
   if (fsync_) {
     int dfd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return ErrnoError(errno, "close", path_.display());
+    if (dfd < 0) return ErrnoError(errno, "close", path_);
     int rc = ::fsync(dfd);
     int err = errno;
     ::close(dfd);
-    if (rc != 0) return ErrnoError(err, "close", path_.display());
+    if (rc != 0) return ErrnoError(err, "close", path_);
   }
   return Error();
 }

@@ -51,10 +51,11 @@ int OpenDirAt(int parent, const char* name, bool readable, int* fd) {
 
 }  // namespace
 
-Error RootDir::Open(const std::string& root, RootDir* out) {
+Error RootDir::Open(const std::string& root, bool useOpenat2, RootDir* out) {
   int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return ErrnoError(errno, "open store root", root);
   out->root_ = Fd::Owned(fd);
+  if (!useOpenat2) return Error();
   int probe = Openat2(fd, ".", O_PATH | O_CLOEXEC);
   out->haveOpenat2_ = probe >= 0;
   if (probe >= 0) ::close(probe);
@@ -76,7 +77,11 @@ Error RootDir::openDir(const StorePath& dir, bool readable, const char* operatio
       return Error();
     }
     err = errno;
-  } else {
+  }
+  // Without openat2, or to tell a link on the way (ELOOP) from a file
+  // (ENOTDIR) when openat2 could not say which: walk the components.
+  if (!haveOpenat2_ || err == ENOTDIR || err == ELOOP) {
+    err = 0;
     Fd current = Fd::Borrowed(root_.get());
     const std::string& path = dir.rel();
     size_t start = 0;
@@ -99,14 +104,14 @@ Error RootDir::openDir(const StorePath& dir, bool readable, const char* operatio
     return Error::NotFound(std::string(operation) + " " + shown.display() +
                            ": a component of the path is not a directory");
   }
-  return ErrnoError(err, operation, shown.display());
+  return ErrnoError(err, operation, shown);
 }
 
 Error RootDir::OpenChildDir(int parent, const std::string& name, bool readable,
                             const char* operation, const StorePath& shown, Fd* out) {
   int fd = -1;
   int err = OpenDirAt(parent, name.c_str(), readable, &fd);
-  if (err != 0) return ErrnoError(err, operation, shown.display());
+  if (err != 0) return ErrnoError(err, operation, shown);
   *out = Fd::Owned(fd);
   return Error();
 }

@@ -24,8 +24,10 @@ namespace local {
 
 class RootDir {
  public:
-  // Opens `root`, which must be an existing directory.
-  static Error Open(const std::string& root, RootDir* out);
+  // Opens `root`, which must be an existing directory. With `useOpenat2`
+  // false, or where the kernel (or a sandbox's filter) refuses openat2,
+  // paths are resolved by the component walk alone.
+  static Error Open(const std::string& root, bool useOpenat2, RootDir* out);
 
   int fd() const { return root_.get(); }
 

@@ -132,11 +132,8 @@ struct CloseContext {
 // Finishes an asynchronous read whose first iteration returned value: the
 // remaining iterations run here, blocking, on the SDK's callback thread.
 void finishReadAsync(ovk_handle_ctx_t* ctx, int64_t value, void* context) {
-  std::unique_ptr<ReadContext> owned(static_cast<ReadContext*>(context));
-  ReadContext request_copy = std::move(*owned);
-  owned.reset();
+  ReadContext c = takeContext<ReadContext>(context);
   SdkOutcome outcome = takeOutcome(ctx);
-  const ReadContext& c = request_copy;
   ReadRequest request{c.store,  c.stream, c.name,   c.positional,
                       c.offset, c.n,      c.scratch};
   OvkStatus status;
@@ -160,34 +157,27 @@ void preadCallback(ovk_handle_ctx_t* ctx, int64_t value, void* context) {
 }
 
 void preadvCallback(ovk_handle_ctx_t* ctx, int64_t /*value*/, void* context) {
-  std::unique_ptr<PreadvContext> c(static_cast<PreadvContext*>(context));
-  OvkStatusCallback done = std::move(c->done);
-  std::string name = std::move(c->name);
-  ovk_file_buffers_t* buffers = c->buffers;
-  ovk_longs_t* lengths = c->lengths;
-  ovk_longs_t* offsets = c->offsets;
-  c.reset();
+  PreadvContext c = takeContext<PreadvContext>(context);
   SdkOutcome outcome = takeOutcome(ctx);
-  int64_t ranges = ovk_getFileBuffersSize(buffers);
-  ovk_freeFileBuffers(buffers);
-  ovk_freeLongs(lengths);
-  ovk_freeLongs(offsets);
+  // The count is read before the list it comes from is freed.
+  int64_t ranges = ovk_getFileBuffersSize(c.buffers);
+  ovk_freeFileBuffers(c.buffers);
+  ovk_freeLongs(c.lengths);
+  ovk_freeLongs(c.offsets);
   OvkStatus status;
   if (!outcome.ok()) {
-    status = OvkStatus::InternalError(outcome.code, "failed to preadv ", name,
-                                      " ranges ", ranges, ", errmsg: ",
+    status = OvkStatus::InternalError(outcome.code, "failed to preadv ",
+                                      c.name, " ranges ", ranges, ", errmsg: ",
                                       outcome.message);
   }
-  if (done) done(std::move(status));
+  if (c.done) c.done(std::move(status));
 }
 
 void int64Callback(ovk_handle_ctx_t* ctx, int64_t value, void* context,
                    const char* prefix) {
-  std::unique_ptr<Int64Context> c(static_cast<Int64Context*>(context));
-  OvkInt64Callback done = std::move(c->done);
-  c.reset();
+  Int64Context c = takeContext<Int64Context>(context);
   OvkStatus status = sdkStatus(takeOutcome(ctx), prefix);
-  if (done) done(std::move(status), value);
+  if (c.done) c.done(std::move(status), value);
 }
 
 void tellCallback(ovk_handle_ctx_t* ctx, int64_t value, void* context) {
@@ -206,13 +196,10 @@ void getFileLengthCallback(ovk_handle_ctx_t* ctx, int64_t value,
 // The reader counts as closed once its asynchronous close has completed,
 // whatever the outcome.
 void closeCallback(ovk_handle_ctx_t* ctx, bool /*result*/, void* context) {
-  std::unique_ptr<CloseContext> c(static_cast<CloseContext*>(context));
-  OvkStatusCallback done = std::move(c->done);
-  std::atomic<bool>* closed = c->closed;
-  c.reset();
+  CloseContext c = takeContext<CloseContext>(context);
   OvkStatus status = sdkStatus(takeOutcome(ctx), "close file failed: ");
-  closed->store(true);
-  if (done) done(std::move(status));
+  c.closed->store(true);
+  if (c.done) c.done(std::move(status));
 }
 
 }  // namespace

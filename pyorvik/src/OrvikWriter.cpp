@@ -34,11 +34,9 @@ struct CloseContext {
 };
 
 void statusCallback(ovk_handle_ctx_t* ctx, void* context, const char* prefix) {
-  std::unique_ptr<StatusContext> c(static_cast<StatusContext*>(context));
-  OvkStatusCallback done = std::move(c->done);
-  c.reset();
+  StatusContext c = takeContext<StatusContext>(context);
   OvkStatus status = sdkStatus(takeOutcome(ctx), prefix);
-  if (done) done(std::move(status));
+  if (c.done) c.done(std::move(status));
 }
 
 void writeCallback(ovk_handle_ctx_t* ctx, int64_t /*written*/, void* context) {
@@ -50,23 +48,18 @@ void flushCallback(ovk_handle_ctx_t* ctx, bool /*result*/, void* context) {
 }
 
 void tellCallback(ovk_handle_ctx_t* ctx, int64_t position, void* context) {
-  std::unique_ptr<TellContext> c(static_cast<TellContext*>(context));
-  OvkInt64Callback done = std::move(c->done);
-  c.reset();
+  TellContext c = takeContext<TellContext>(context);
   OvkStatus status = sdkStatus(takeOutcome(ctx), "file tell failed: ");
-  if (done) done(std::move(status), position);
+  if (c.done) c.done(std::move(status), position);
 }
 
 // The writer counts as closed once its asynchronous close has completed,
 // whatever the outcome.
 void closeCallback(ovk_handle_ctx_t* ctx, bool /*result*/, void* context) {
-  std::unique_ptr<CloseContext> c(static_cast<CloseContext*>(context));
-  OvkStatusCallback done = std::move(c->done);
-  std::atomic<bool>* closed = c->closed;
-  c.reset();
+  CloseContext c = takeContext<CloseContext>(context);
   OvkStatus status = sdkStatus(takeOutcome(ctx), "close file failed: ");
-  closed->store(true);
-  if (done) done(std::move(status));
+  c.closed->store(true);
+  if (c.done) c.done(std::move(status));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #define PYORVIK_SRC_OVKASYNCSUBMIT_H_
 
 #include <memory>
+#include <utility>
 
 #include "OrvikOperation.h"
 #include "OvkSdkCall.h"
@@ -29,6 +30,14 @@ inline void registerCallback(ovk_options_t* options,
 inline void registerCallback(ovk_options_t* options,
                              ovk_content_summary_callback_t callback) {
   ovk_setContentSummaryCallback(options, callback);
+}
+
+// Takes a callback context back from the SDK, as a callback's first action:
+// the heap record is destroyed and its contents returned.
+template <typename Context>
+Context takeContext(void* context) {
+  std::unique_ptr<Context> owned(static_cast<Context*>(context));
+  return std::move(*owned);
 }
 
 // Registers callback with context on a fresh options handle, makes the

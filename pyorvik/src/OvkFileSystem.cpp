@@ -38,10 +38,22 @@ std::pair<ovk_io_context_t*, OvkStatus> openStream(ovk_store_t* store,
     // The SDK returns no stream after a failure; a stray one is released
     // rather than leaked.
     if (stream != nullptr) ovk_freeIOContext(stream);
-    return {nullptr,
-            OvkStatus::InternalError(outcome.code, prefix, outcome.message)};
+    return {nullptr, sdkStatus(outcome, prefix)};
   }
   return {stream, OvkStatus()};
+}
+
+// Opens path on fs's store and, on success, replaces *out with a new Impl
+// owning the stream; on failure *out is untouched.
+template <typename Impl, typename Interface>
+OvkStatus openInto(OvkFileSystem& fs, const std::string& path, int32_t flags,
+                   const char* prefix, std::unique_ptr<Interface>* out) {
+  auto [store, status] = fs.GetOvkStore(path);
+  if (!status.ok()) return status;
+  auto [stream, opened] = openStream(store, path, flags, prefix);
+  if (!opened.ok()) return opened;
+  *out = std::make_unique<Impl>(path, store, stream);
+  return OvkStatus();
 }
 
 // Destroys and frees the store and frees the options, leaving both null.
@@ -63,6 +75,8 @@ void releaseHandles(ovk_store_t*& store, ovk_options_t*& options) {
 
 }  // namespace
 
+// Releases the handles only: a connected client should be given destroy()
+// first, which tears the store down in the SDK.
 OvkFileSystem::~OvkFileSystem() {
   if (store_ != nullptr) ovk_freeStore(store_);
   if (options_ != nullptr) ovk_freeOptions(options_);
@@ -116,34 +130,20 @@ std::pair<ovk_store_t*, OvkStatus> OvkFileSystem::GetOvkStore(
 
 OvkStatus OvkFileSystem::openReader(const std::string& path,
                                     std::unique_ptr<OvkReader>* out) {
-  auto [store, status] = GetOvkStore(path);
-  if (!status.ok()) return status;
-  auto [stream, opened] =
-      openStream(store, path, OVK_OPEN_READ, "open file reader failed: ");
-  if (!opened.ok()) return opened;
-  *out = std::make_unique<OrvikReader>(path, store, stream);
-  return OvkStatus();
+  return openInto<OrvikReader>(*this, path, OVK_OPEN_READ,
+                               "open file reader failed: ", out);
 }
 
 OvkStatus OvkFileSystem::openWriter(const std::string& path,
                                     std::unique_ptr<OvkWriter>* out) {
-  auto [store, status] = GetOvkStore(path);
-  if (!status.ok()) return status;
-  auto [stream, opened] =
-      openStream(store, path, OVK_OPEN_WRITE, "open file writer failed: ");
-  if (!opened.ok()) return opened;
-  *out = std::make_unique<OrvikWriter>(path, store, stream);
-  return OvkStatus();
+  return openInto<OrvikWriter>(*this, path, OVK_OPEN_WRITE,
+                               "open file writer failed: ", out);
 }
 
+// Mode "ab": the append flag keeps the file's bytes, which a plain write
+// open would truncate.
 OvkStatus OvkFileSystem::openAppender(const std::string& path,
                                       std::unique_ptr<OvkWriter>* out) {
-  auto [store, status] = GetOvkStore(path);
-  if (!status.ok()) return status;
-  auto [stream, opened] = openStream(store, path,
-                                     OVK_OPEN_WRITE | OVK_OPEN_APPEND,
-                                     "open file writer failed: ");
-  if (!opened.ok()) return opened;
-  *out = std::make_unique<OrvikWriter>(path, store, stream);
-  return OvkStatus();
+  return openInto<OrvikWriter>(*this, path, OVK_OPEN_WRITE | OVK_OPEN_APPEND,
+                               "open file writer failed: ", out);
 }

@@ -45,6 +45,9 @@ class OvkFileSystem {
   std::pair<ovk_store_t*, OvkStatus> GetOvkStore(const std::string& path);
 
   OvkStatus mkdir(const std::string& path, bool recursive);
+  // Replaces an existing destination (removed first, not recursively), but
+  // keeps it when both names are one entry (then OK, nothing is done) or
+  // when the source's status cannot be read (the SDK's rename then fails).
   OvkStatus rename(const std::string& src, const std::string& dst);
   OvkStatus exists(const std::string& path);
   OvkStatus remove(const std::string& path, bool recursive);
@@ -59,6 +62,10 @@ class OvkFileSystem {
   OvkStatus setOwner(const std::string& path, const std::string& user,
                      const std::string& group);
 
+  // Asynchronous twins: each returns the request's handle, or null when
+  // nothing was started (client not connected; for renameAsync also a
+  // destination that could not be removed), in which case done is never
+  // called. Otherwise done runs exactly once, on an SDK thread.
   std::shared_ptr<OvkTask> mkdirAsync(const std::string& path, bool recursive,
                                       OvkStatusCallback done);
   std::shared_ptr<OvkTask> renameAsync(const std::string& src,

@@ -11,13 +11,19 @@ constexpr int32_t kMkdirPermission = 0777;
 
 }  // namespace
 
-bool sameEntry(OvkFileSystem& fs, ovk_store_t* store, const std::string& src,
-               const std::string& dst) {
+ExistingDestination existingDestination(OvkFileSystem& fs, ovk_store_t* store,
+                                        const std::string& src,
+                                        const std::string& dst) {
   OvkFileInfo src_info;
+  if (!fs.getFileInfoInternal(store, src, &src_info).ok()) {
+    return ExistingDestination::kKeep;
+  }
   OvkFileInfo dst_info;
-  return fs.getFileInfoInternal(store, src, &src_info).ok() &&
-         fs.getFileInfoInternal(store, dst, &dst_info).ok() &&
-         src_info.path == dst_info.path;
+  if (fs.getFileInfoInternal(store, dst, &dst_info).ok() &&
+      src_info.path == dst_info.path) {
+    return ExistingDestination::kSameEntry;
+  }
+  return ExistingDestination::kReplace;
 }
 
 void covertToFileInfo(const ovk_file_status_t* status, OvkFileInfo* info) {
@@ -68,19 +74,29 @@ OvkStatus OvkFileSystem::mkdir(const std::string& path, bool recursive) {
   return mkdirOutcome(takeOutcome(ctx), done, path);
 }
 
-// An existing destination is replaced: removed first (not recursively, so a
-// non-empty directory is refused with the removal's status), then the
-// source renamed onto it. When both names resolve to one entry, removing
-// the destination would destroy the source, so the call succeeds without
-// touching anything, as rename(2) does for a file renamed onto itself.
+// An existing destination is replaced: removed first (not recursively, so
+// a non-empty directory is refused with the removal's status), then the
+// source renamed onto it. Two cases keep it, because removing it would lose
+// data: source and destination are one entry (the call then succeeds
+// without touching anything, as rename(2) does for a file renamed onto
+// itself), or the source cannot be found (the SDK's rename then reports
+// the failure).
 OvkStatus OvkFileSystem::rename(const std::string& src,
                                 const std::string& dst) {
   auto [store, status] = GetOvkStore(src);
   if (!status.ok()) return status;
   if (exists(dst).ok()) {
-    if (sameEntry(*this, store, src, dst)) return OvkStatus();
-    OvkStatus removed = remove(dst, false);
-    if (!removed.ok()) return removed;
+    switch (existingDestination(*this, store, src, dst)) {
+      case ExistingDestination::kSameEntry:
+        return OvkStatus();
+      case ExistingDestination::kReplace: {
+        OvkStatus removed = remove(dst, false);
+        if (!removed.ok()) return removed;
+        break;
+      }
+      case ExistingDestination::kKeep:
+        break;
+    }
   }
   ovk_handle_ctx_t* ctx = ovk_createHandleCtx1(store);
   bool done = ovk_rename(ctx, src.c_str(), dst.c_str(), nullptr);

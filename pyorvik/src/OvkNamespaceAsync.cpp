@@ -68,14 +68,6 @@ struct SetOwnerContext {
   OvkStatusCallback done;
 };
 
-// Takes the callback context back from the SDK and destroys it, keeping its
-// contents.
-template <typename Context>
-Context takeContext(void* context) {
-  std::unique_ptr<Context> owned(static_cast<Context*>(context));
-  return std::move(*owned);
-}
-
 void mkdirCallback(ovk_handle_ctx_t* ctx, bool result, void* context) {
   MkdirContext c = takeContext<MkdirContext>(context);
   OvkStatus status = mkdirOutcome(takeOutcome(ctx), result, c.path);
@@ -173,12 +165,13 @@ std::shared_ptr<OvkTask> OvkFileSystem::mkdirAsync(const std::string& path,
       });
 }
 
-// The pre-steps of rename run here, blocking, on the caller's thread: an
-// existing destination is removed first, and when that fails nothing is
-// started. When source and destination are one entry the rename is not made
-// (it would lose the entry); instead the request asks whether the source
-// exists, so the completion function still reports once, through the
-// rename's own messages, whether the entry is there.
+// The pre-steps of rename run here, blocking, on the caller's thread, with
+// the same choices as rename: an existing destination is removed first
+// (when that fails nothing is started), or kept. When source and
+// destination are one entry no rename is made (it would lose the entry);
+// the request asks instead whether the source exists, so the completion
+// function still reports once, with the rename's messages, whether the
+// entry is there.
 std::shared_ptr<OvkTask> OvkFileSystem::renameAsync(const std::string& src,
                                                     const std::string& dst,
                                                     OvkStatusCallback done) {
@@ -186,8 +179,16 @@ std::shared_ptr<OvkTask> OvkFileSystem::renameAsync(const std::string& src,
   if (!status.ok()) return nullptr;
   bool same_entry = false;
   if (exists(dst).ok()) {
-    same_entry = sameEntry(*this, store, src, dst);
-    if (!same_entry && !remove(dst, false).ok()) return nullptr;
+    switch (existingDestination(*this, store, src, dst)) {
+      case ExistingDestination::kSameEntry:
+        same_entry = true;
+        break;
+      case ExistingDestination::kReplace:
+        if (!remove(dst, false).ok()) return nullptr;
+        break;
+      case ExistingDestination::kKeep:
+        break;
+    }
   }
   auto context = std::unique_ptr<RenameContext>(
       new RenameContext{src, dst, std::move(done)});

@@ -10,11 +10,22 @@
 #include "OvkSdkCall.h"
 #include "OvkStatus.h"
 
-// True when src and dst name one entry of the store (both exist and the SDK
-// reports the same path for them), so that replacing dst would remove src
-// itself.
-bool sameEntry(OvkFileSystem& fs, ovk_store_t* store, const std::string& src,
-               const std::string& dst);
+// What rename does with a destination that exists.
+enum class ExistingDestination {
+  kReplace,    // a different entry: removed first, then the source renamed
+  kSameEntry,  // the source itself (both names resolve to one path): kept,
+               // and the rename succeeds without a call
+  kKeep,       // the source's status cannot be read: kept, and the rename
+               // left to the SDK, which reports what is wrong
+};
+
+// Decides from the statuses of src and dst (read through fs on store).
+// Removing the destination before a rename that cannot succeed would lose
+// it, so it is removed only when the source is known to exist and to be a
+// different entry.
+ExistingDestination existingDestination(OvkFileSystem& fs, ovk_store_t* store,
+                                        const std::string& src,
+                                        const std::string& dst);
 
 // An SDK error becomes prefix + the SDK's message with the SDK's code; a
 // false result without an error becomes on_false(); otherwise OK.

@@ -35,6 +35,12 @@ int64_t copyOut(const Stream& stream, int64_t position, char* buffer,
   return static_cast<int64_t>(count);
 }
 
+// The count a default read or pread delivers for a request of n.
+uint64_t chunked(uint64_t n) {
+  uint64_t chunk = State::get().read_chunk;
+  return chunk != 0 ? std::min(n, chunk) : n;
+}
+
 // A scripted read: its bytes (at most n) go to buffer, its value is ret.
 std::optional<Reply> scriptedRead(const std::optional<Answer>& answer,
                                   char* buffer, uint64_t n) {
@@ -53,7 +59,7 @@ Producer readProducer(Stream* stream, char* buffer, uint64_t n,
     Stream* s = liveStream(State::get(), stream, function);
     if (s == nullptr) return noStream();
     Reply reply;
-    reply.value = copyOut(*s, s->position, buffer, n);
+    reply.value = copyOut(*s, s->position, buffer, chunked(n));
     if (reply.value > 0) s->position += reply.value;
     return reply;
   };
@@ -72,7 +78,7 @@ Producer preadProducer(Stream* stream, char* buffer, uint64_t n,
       reply.value = -1;
       return reply;
     }
-    reply.value = copyOut(*s, offset, buffer, n);
+    reply.value = copyOut(*s, offset, buffer, chunked(n));
     return reply;
   };
 }

@@ -191,7 +191,8 @@ void ovkfake_push_read(const char* function, const char* data, int64_t len) {
   State& state = State::get();
   std::lock_guard<std::mutex> lock(state.mu);
   Answer& answer = pushAnswer(function);
-  answer.data = std::string(data, static_cast<size_t>(len));
+  answer.data = data != nullptr ? std::string(data, static_cast<size_t>(len))
+                                : std::string();
   answer.ret = len;
 }
 
@@ -265,7 +266,15 @@ void ovkfake_push_submit_error(const char* function, int32_t code,
 void ovkfake_set_file(const char* path, const char* data, int64_t len) {
   State& state = State::get();
   std::lock_guard<std::mutex> lock(state.mu);
-  state.files[path] = std::string(data, static_cast<size_t>(len));
+  state.files[path] = data != nullptr
+                         ? std::string(data, static_cast<size_t>(len))
+                         : std::string();
+}
+
+void ovkfake_set_read_chunk(int64_t bytes) {
+  State& state = State::get();
+  std::lock_guard<std::mutex> lock(state.mu);
+  state.read_chunk = bytes > 0 ? static_cast<uint64_t>(bytes) : 0;
 }
 
 int64_t ovkfake_get_file(const char* path, char* buffer, int64_t capacity) {

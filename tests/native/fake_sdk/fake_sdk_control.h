@@ -89,7 +89,8 @@ extern "C" {
 
 /* Forgets everything: calls, script, objects (their memory is released
  * now), files, pending requests (their callbacks are never called), faults.
- * Joins finished completion threads and sets the manual async mode. */
+ * Joins finished completion threads, sets the manual async mode and
+ * unlimited default reads. */
 OVKFAKE_EXPORT void ovkfake_reset(void);
 
 /* Recorded calls, one per line, each ending in '\n'. skip_flags leaves out
@@ -153,6 +154,11 @@ OVKFAKE_EXPORT void ovkfake_set_file(const char* path, const char* data,
  * capacity of its bytes to buffer when buffer is not NULL. */
 OVKFAKE_EXPORT int64_t ovkfake_get_file(const char* path, char* buffer,
                                         int64_t capacity);
+
+/* Makes every default ovk_read and ovk_pread (and their async forms)
+ * deliver at most bytes, as a store serving a large request in parts does;
+ * 0 (the default) delivers all that is asked. */
+OVKFAKE_EXPORT void ovkfake_set_read_chunk(int64_t bytes);
 
 enum {
   OVKFAKE_ASYNC_MANUAL = 0,

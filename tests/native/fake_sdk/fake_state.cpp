@@ -152,6 +152,7 @@ void State::resetLocked(std::vector<std::thread>* finished) {
   files.clear();
   pending.clear();
   async_mode = OVKFAKE_ASYNC_MANUAL;
+  read_chunk = 0;
   for (auto& count : created) count = 0;
   for (auto& count : live) count = 0;
   borrowed.clear();

@@ -201,6 +201,7 @@ class State {
   std::deque<std::shared_ptr<Request>> pending;
   std::vector<std::thread> threads;
   int async_mode = 0;
+  uint64_t read_chunk = 0;  // most bytes one default read delivers; 0: any
   int64_t created[static_cast<int>(Kind::kCount)] = {};
   int64_t live[static_cast<int>(Kind::kCount)] = {};
   std::map<const void*, std::unique_ptr<Object>> objects;

@@ -9,6 +9,7 @@ from pyorvik._fs import (  # noqa: F401
     Directory,
     File,
     FileInfo,
+    FileStream,
     FileSystem,
     FileType,
     MountPoint,

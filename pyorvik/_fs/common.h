@@ -58,9 +58,6 @@ class PyRef {
 // ---------------------------------------------------------------------------
 // The module object.
 
-// The one _fs module of this process (borrowed; the module keeps itself
-// alive for the life of the process), or nullptr before it was created.
-PyObject* FsModule();
 // Looks a name up in the module's globals at call time, so that rebinding a
 // global (FileType, frombytes, ...) is seen by the code that uses it.
 PyObject* FsGlobal(const char* name);
@@ -115,9 +112,9 @@ bool ObjectAsBool(PyObject* obj, bool* out);
 PyObject* RefuseReduce(PyObject* self, PyObject* unused);
 PyObject* RefuseInfoReduce(PyObject* self, PyObject* unused);
 
-#define OVK_REFUSE_PICKLING_METHODS(fn)                        \
+#define OVK_REFUSE_PICKLING_METHODS(fn)            \
   {"__reduce__", OVK_METH(fn), METH_NOARGS, nullptr}, \
-      {"__setstate__", OVK_METH(fn), METH_O, nullptr}
+  {"__setstate__", OVK_METH(fn), METH_O, nullptr}
 
 // ---------------------------------------------------------------------------
 // Overridable methods: the module's own native code calls these methods
@@ -162,6 +159,7 @@ struct ConfigObject {
 };
 extern PyTypeObject Config_Type;
 int Config_Ready(PyObject* module);
+// A new Config sharing config; ValueError for an empty pointer.
 PyObject* Config_wrap(std::shared_ptr<OvkConfig> config);
 std::shared_ptr<OvkConfig> Config_unwrap(PyObject* self);
 // nullptr with TypeError "Expected Config instance, got {0}" for others.
@@ -227,6 +225,7 @@ struct FileSystemNativeMethods {
 };
 extern FileSystemNativeMethods FileSystem_native_methods;
 
+// A new FileSystem on client; ValueError for an empty pointer.
 PyObject* FileSystem_wrap(std::shared_ptr<OvkFileSystem> client);
 std::shared_ptr<OvkFileSystem> FileSystem_unwrap(PyObject* self);
 // Empty pointer with TypeError "Expected FileSystem instance, got {0}".

@@ -214,6 +214,11 @@ int Config_Ready(PyObject* module) {
 }
 
 PyObject* Config_wrap(std::shared_ptr<OvkConfig> config) {
+  // Every method dereferences the map; a Config never holds none.
+  if (!config) {
+    PyErr_SetString(PyExc_ValueError, "Config needs a configuration map");
+    return nullptr;
+  }
   PyObject* self = Config_new(&Config_Type, nullptr, nullptr);
   if (self != nullptr) AsConfig(self)->config = std::move(config);
   return self;

@@ -17,9 +17,17 @@ bool PathAsBytes(PyObject* path, std::string* out) {
     PyErr_SetString(PyExc_TypeError, "Path must be a string");
     return false;
   }
-  PyRef encoded(Compat_ToBytes(path));
-  if (!encoded) return false;
-  return BytesLikeAsString(encoded.get(), out) && RejectEmbeddedNul(*out);
+  if (PyUnicode_Check(path)) {
+    // The interpreter caches a str's UTF-8 form (an ASCII str is its own),
+    // so a path used again is not encoded again. Strict, like tobytes().
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(path, &size);
+    if (utf8 == nullptr) return false;
+    out->assign(utf8, static_cast<size_t>(size));
+  } else if (!BytesLikeAsString(path, out)) {
+    return false;
+  }
+  return RejectEmbeddedNul(*out);
 }
 
 bool NameAsString(PyObject* obj, std::string* out) {

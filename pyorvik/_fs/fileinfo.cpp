@@ -230,7 +230,24 @@ PyGetSetDef FileInfo_getset[] = {
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr}};
 
+// The heap block a string owns beyond its inline buffer, if any.
+size_t HeapBytes(const std::string& value) {
+  const std::string empty;
+  return value.capacity() > empty.capacity() ? value.capacity() + 1 : 0;
+}
+
+// sys.getsizeof() counts the record's texts too, so memory figures of
+// listings are honest.
+PyObject* FileInfo_sizeof(PyObject* self, PyObject*) {
+  const OvkFileInfo& info = AsFileInfo(self)->info;
+  const size_t size = static_cast<size_t>(Py_TYPE(self)->tp_basicsize) +
+                      HeapBytes(info.path) + HeapBytes(info.user) +
+                      HeapBytes(info.group);
+  return PyLong_FromSize_t(size);
+}
+
 PyMethodDef FileInfo_methods[] = {
+    {"__sizeof__", OVK_METH(FileInfo_sizeof), METH_NOARGS, nullptr},
     OVK_REFUSE_PICKLING_METHODS(RefuseInfoReduce),
     {nullptr, nullptr, 0, nullptr}};
 

@@ -1,4 +1,4 @@
-#include "filestream.h"
+#include "filestream_internal.h"
 
 #include <cstring>
 #include <string>
@@ -7,94 +7,30 @@
 #include "OvkFileSystem.h"
 #include "transfers.h"
 
+using stream::AsStream;
+using stream::Assert;
+using stream::CallMethod;
+using stream::Closed;
+using stream::IsClosed;
+using stream::kClosedMessage;
+using stream::kOpen;
+using stream::kReadable;
+using stream::Seekable;
+
 namespace {
 
-constexpr int32_t kDefaultBufferSize = 65536;
-constexpr long kDefaultChunkSize = 1048576;
-
-const char kClosedMessage[] = "I/O operation on closed file";
-const char kModeMessage[] =
-    "Mode must be 'rb' (read), 'wb' (write, new file), or 'ab' (append)";
-
-FileStreamObject* AsStream(PyObject* self) {
-  return reinterpret_cast<FileStreamObject*>(self);
-}
-
-// Calls self.<name>() through ordinary attribute lookup and drops the
-// result. -1 with an exception set on failure.
-int CallCheck(PyObject* self, const char* name) {
-  PyRef result(PyObject_CallMethod(self, name, nullptr));
-  return result ? 0 : -1;
-}
-
-// The truth value of self.<name> (a property, so a subclass may override
-// it). -1 with an exception set on failure.
+// The truth value of self.<name>, a property. -1 with an exception set.
 int AttrTruth(PyObject* self, const char* name) {
   PyRef value(PyObject_GetAttrString(self, name));
   if (!value) return -1;
   return PyObject_IsTrue(value.get());
 }
 
-PyObject* RaiseIOError(const OvkStatus& status) {
-  return RaiseStatus(status, StatusMapping::kIOError);
-}
+constexpr int32_t kDefaultBufferSize = 65536;
+constexpr long kDefaultChunkSize = 1048576;
 
-OvkWriter* GetWriter(PyObject* self) {
-  if (CallCheck(self, "_assert_writable") < 0) return nullptr;
-  return AsStream(self)->writer.get();
-}
-
-// Completes a read into `result`, a bytes object of `count` bytes that the
-// native call filled up to view.size(). End of file is not an error: the
-// result is shrunk to what was read. Steals `result`.
-PyObject* FinishRead(PyRef result, int64_t count, const OvkStatus& status,
-                     std::string_view view) {
-  if (!status.ok() && !isEndOfFile(status)) return RaiseIOError(status);
-  if (static_cast<int64_t>(view.size()) < count) {
-    PyObject* raw = result.release();
-    if (_PyBytes_Resize(&raw, static_cast<Py_ssize_t>(view.size())) < 0) {
-      return nullptr;
-    }
-    result.reset(raw);
-  }
-  return result.release();
-}
-
-// Reads count bytes at the sequential position into a new bytes object.
-PyObject* ReadCount(PyObject* self, int64_t count) {
-  OvkReader* reader = FileStream_GetReader(self);
-  if (reader == nullptr) return nullptr;
-  // A negative count fails here, in the allocation, before any native call.
-  PyRef result(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count)));
-  if (!result) return nullptr;
-  char* buffer = PyBytes_AS_STRING(result.get());
-  std::string_view view;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = reader->read(static_cast<uint64_t>(count), &view, buffer);
-  Py_END_ALLOW_THREADS
-  return FinishRead(std::move(result), count, status, view);
-}
-
-// read() on a stream that is not seekable: chunks of _default_chunk_size
-// until an empty one, joined.
-PyObject* ReadChunksToEnd(PyObject* self) {
-  PyRef chunk_size(PyObject_GetAttrString(self, "_default_chunk_size"));
-  if (!chunk_size) return nullptr;
-  PyRef pieces(PyList_New(0));
-  if (!pieces) return nullptr;
-  for (;;) {
-    PyRef piece(PyObject_CallMethod(self, "read", "O", chunk_size.get()));
-    if (!piece) return nullptr;
-    int more = PyObject_IsTrue(piece.get());
-    if (more < 0) return nullptr;
-    if (!more) break;
-    if (PyList_Append(pieces.get(), piece.get()) < 0) return nullptr;
-  }
-  PyRef empty(PyBytes_FromStringAndSize(nullptr, 0));
-  if (!empty) return nullptr;
-  return PyObject_CallMethod(empty.get(), "join", "O", pieces.get());
-}
+const char kModeMessage[] =
+    "Mode must be 'rb' (read), 'wb' (write, new file), or 'ab' (append)";
 
 // --- methods ---------------------------------------------------------------
 
@@ -111,213 +47,23 @@ PyObject* FileStream_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
                                    &exc_value, &tb)) {
     return nullptr;
   }
-  int closed = AttrTruth(self, "closed");
+  int closed = Closed(self);
   if (closed < 0) return nullptr;
-  if (!closed && CallCheck(self, "close") < 0) return nullptr;
+  if (!closed) {
+    PyRef result(CallMethod(self, "close", FileStream_close));
+    if (!result) return nullptr;
+  }
   Py_RETURN_NONE;
 }
 
 PyObject* FileStream_readable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   return PyBool_FromLong(AsStream(self)->is_readable);
 }
 
 PyObject* FileStream_writable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   return PyBool_FromLong(AsStream(self)->is_writable);
-}
-
-PyObject* FileStream_close(PyObject* self, PyObject*) {
-  int closed = AttrTruth(self, "closed");
-  if (closed < 0) return nullptr;
-  if (closed) Py_RETURN_NONE;
-  FileStreamObject* stream = AsStream(self);
-  OvkStatus status;
-  if (stream->is_readable) {
-    OvkReader* reader = stream->reader.get();
-    Py_BEGIN_ALLOW_THREADS
-    status = reader->close();
-    Py_END_ALLOW_THREADS
-  } else if (stream->is_writable) {
-    OvkWriter* writer = stream->writer.get();
-    Py_BEGIN_ALLOW_THREADS
-    status = writer->close();
-    Py_END_ALLOW_THREADS
-  }
-  // A failed close leaves the native stream open, so close() may be retried.
-  if (!status.ok()) return RaiseIOError(status);
-  Py_RETURN_NONE;
-}
-
-PyObject* FileStream_size(PyObject* self, PyObject*) {
-  OvkReader* reader = FileStream_GetReader(self);
-  if (reader == nullptr) return nullptr;
-  int64_t length = 0;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = reader->getFileLength(length);
-  Py_END_ALLOW_THREADS
-  if (!status.ok()) return RaiseIOError(status);
-  return PyLong_FromLongLong(length);
-}
-
-PyObject* FileStream_tell(PyObject* self, PyObject*) {
-  FileStreamObject* stream = AsStream(self);
-  int64_t position = 0;
-  OvkStatus status;
-  if (stream->is_readable) {
-    OvkReader* reader = FileStream_GetReader(self);
-    if (reader == nullptr) return nullptr;
-    Py_BEGIN_ALLOW_THREADS
-    status = reader->tell(position);
-    Py_END_ALLOW_THREADS
-  } else {
-    OvkWriter* writer = GetWriter(self);
-    if (writer == nullptr) return nullptr;
-    Py_BEGIN_ALLOW_THREADS
-    status = writer->tell(position);
-    Py_END_ALLOW_THREADS
-  }
-  if (!status.ok()) return RaiseIOError(status);
-  return PyLong_FromLongLong(position);
-}
-
-PyObject* FileStream_flush(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
-  if (!AsStream(self)->is_writable) Py_RETURN_NONE;
-  OvkWriter* writer = GetWriter(self);
-  if (writer == nullptr) return nullptr;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = writer->flush();
-  Py_END_ALLOW_THREADS
-  if (!status.ok()) return RaiseIOError(status);
-  Py_RETURN_NONE;
-}
-
-// Takes any object with a contiguous buffer; the buffer stays exported (so
-// a bytearray cannot be resized) while the native write runs without the
-// interpreter lock.
-PyObject* FileStream_write(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"data", nullptr};
-  PyObject* data;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:write",
-                                   const_cast<char**>(kwlist), &data)) {
-    return nullptr;
-  }
-  OvkWriter* writer = GetWriter(self);
-  if (writer == nullptr) return nullptr;
-  Py_buffer view;
-  if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = writer->write(std::string_view(static_cast<const char*>(view.buf),
-                                          static_cast<size_t>(view.len)));
-  Py_END_ALLOW_THREADS
-  PyBuffer_Release(&view);
-  if (!status.ok()) return RaiseIOError(status);
-  Py_RETURN_NONE;
-}
-
-PyObject* FileStream_read(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"nbytes", nullptr};
-  PyObject* nbytes = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:read",
-                                   const_cast<char**>(kwlist), &nbytes)) {
-    return nullptr;
-  }
-  if (CallCheck(self, "_assert_readable") < 0) return nullptr;
-  int64_t count = 0;
-  if (nbytes == Py_None) {
-    int seekable = AttrTruth(self, "seekable");
-    if (seekable < 0) return nullptr;
-    if (!seekable) return ReadChunksToEnd(self);
-    PyRef size(PyObject_CallMethod(self, "size", nullptr));
-    if (!size) return nullptr;
-    PyRef position(PyObject_CallMethod(self, "tell", nullptr));
-    if (!position) return nullptr;
-    PyRef remaining(PyNumber_Subtract(size.get(), position.get()));
-    if (!remaining || !ObjectAsInt64(remaining.get(), &count)) return nullptr;
-  } else if (!ObjectAsInt64(nbytes, &count)) {
-    return nullptr;
-  }
-  return ReadCount(self, count);
-}
-
-PyObject* FileStream_readall(PyObject* self, PyObject*) {
-  return PyObject_CallMethod(self, "read", nullptr);
-}
-
-PyObject* FileStream_pread(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"nbytes", "offset", nullptr};
-  PyObject *nbytes_obj, *offset_obj;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:pread",
-                                   const_cast<char**>(kwlist), &nbytes_obj,
-                                   &offset_obj)) {
-    return nullptr;
-  }
-  int64_t count = 0, offset = 0;
-  if (!ObjectAsInt64(nbytes_obj, &count) || !ObjectAsInt64(offset_obj, &offset)) {
-    return nullptr;
-  }
-  OvkReader* reader = FileStream_GetReader(self);
-  if (reader == nullptr) return nullptr;
-  PyRef result(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(count)));
-  if (!result) return nullptr;
-  char* buffer = PyBytes_AS_STRING(result.get());
-  std::string_view view;
-  OvkStatus status;
-  Py_BEGIN_ALLOW_THREADS
-  status = reader->pread(offset, static_cast<uint64_t>(count), &view, buffer);
-  Py_END_ALLOW_THREADS
-  return FinishRead(std::move(result), count, status, view);
-}
-
-PyObject* FileStream_seek(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"position", "whence", nullptr};
-  PyObject* position_obj;
-  PyObject* whence_obj = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:seek",
-                                   const_cast<char**>(kwlist), &position_obj,
-                                   &whence_obj)) {
-    return nullptr;
-  }
-  int64_t position = 0;
-  int32_t whence = 0;
-  if (!ObjectAsInt64(position_obj, &position)) return nullptr;
-  if (whence_obj != nullptr && !ObjectAsInt32(whence_obj, &whence)) {
-    return nullptr;
-  }
-  if (CallCheck(self, "_assert_seekable") < 0) return nullptr;
-  if (AsStream(self)->is_readable) {
-    OvkReader* reader = FileStream_GetReader(self);
-    if (reader == nullptr) return nullptr;
-    if (whence < 0 || whence > 2) {
-      return PyErr_Format(PyExc_ValueError, "Invalid value of whence: %d",
-                          static_cast<int>(whence));
-    }
-    OvkStatus status;
-    bool overflow = false;
-    Py_BEGIN_ALLOW_THREADS
-    int64_t base = 0;
-    if (whence == 1) {
-      status = reader->tell(base);
-    } else if (whence == 2) {
-      status = reader->getFileLength(base);
-    }
-    int64_t target = 0;
-    if (status.ok()) {
-      overflow = __builtin_add_overflow(position, base, &target);
-      if (!overflow) status = reader->seek(target);
-    }
-    Py_END_ALLOW_THREADS
-    if (overflow) {
-      PyErr_SetString(PyExc_OverflowError, "seek position out of range");
-      return nullptr;
-    }
-    if (!status.ok()) return RaiseIOError(status);
-  }
-  return PyObject_CallMethod(self, "tell", nullptr);
 }
 
 PyObject* RaiseUnsupported() {
@@ -350,27 +96,8 @@ PyObject* FileStream_truncate(PyObject*, PyObject*) {
   return RaiseUnsupported();
 }
 
-PyObject* FileStream_writelines(PyObject* self, PyObject* args,
-                                PyObject* kwargs) {
-  static const char* kwlist[] = {"lines", nullptr};
-  PyObject* lines;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:writelines",
-                                   const_cast<char**>(kwlist), &lines)) {
-    return nullptr;
-  }
-  if (CallCheck(self, "_assert_writable") < 0) return nullptr;
-  PyRef iterator(PyObject_GetIter(lines));
-  if (!iterator) return nullptr;
-  while (PyRef line{PyIter_Next(iterator.get())}) {
-    PyRef written(PyObject_CallMethod(self, "write", "O", line.get()));
-    if (!written) return nullptr;
-  }
-  if (PyErr_Occurred()) return nullptr;
-  Py_RETURN_NONE;
-}
-
 PyObject* FileStream_assert_open(PyObject* self, PyObject*) {
-  int closed = AttrTruth(self, "closed");
+  int closed = Closed(self);
   if (closed < 0) return nullptr;
   if (closed) {
     PyErr_SetString(PyExc_ValueError, kClosedMessage);
@@ -380,7 +107,7 @@ PyObject* FileStream_assert_open(PyObject* self, PyObject*) {
 }
 
 PyObject* FileStream_assert_readable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   if (!AsStream(self)->is_readable) {
     PyErr_SetString(PyExc_IOError, "only valid on readable files");
     return nullptr;
@@ -389,7 +116,7 @@ PyObject* FileStream_assert_readable(PyObject* self, PyObject*) {
 }
 
 PyObject* FileStream_assert_writable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
+  if (Assert(self, kOpen) < 0) return nullptr;
   if (!AsStream(self)->is_writable) {
     PyErr_SetString(PyExc_IOError, "only valid on writable files");
     return nullptr;
@@ -398,8 +125,8 @@ PyObject* FileStream_assert_writable(PyObject* self, PyObject*) {
 }
 
 PyObject* FileStream_assert_seekable(PyObject* self, PyObject*) {
-  if (CallCheck(self, "_assert_open") < 0) return nullptr;
-  int seekable = AttrTruth(self, "seekable");
+  if (Assert(self, kOpen) < 0) return nullptr;
+  int seekable = Seekable(self);
   if (seekable < 0) return nullptr;
   if (!seekable) {
     PyErr_SetString(PyExc_IOError, "only valid on seekable files");
@@ -458,15 +185,6 @@ PyObject* FileStream_get_seekable(PyObject* self, void*) {
   return PyBool_FromLong(stream->is_readable && !stream->is_writable);
 }
 
-bool IsClosed(FileStreamObject* stream) {
-  if (stream->is_readable) {
-    return stream->reader->closed() &&
-           (!stream->is_writable || stream->writer->closed());
-  }
-  if (stream->is_writable) return stream->writer->closed();
-  return true;
-}
-
 PyObject* FileStream_get_closed(PyObject* self, void*) {
   return PyBool_FromLong(IsClosed(AsStream(self)));
 }
@@ -507,8 +225,11 @@ PyObject* FileStream_new(PyTypeObject* type, PyObject*, PyObject*) {
 void FileStream_finalize(PyObject* self) {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
-  int closed = AttrTruth(self, "closed");
-  if (closed == 0) closed = CallCheck(self, "close");
+  int closed = Closed(self);
+  if (closed == 0) {
+    PyRef result(CallMethod(self, "close", FileStream_close));
+    if (!result) closed = -1;
+  }
   if (closed < 0) {
     PyRef context(PyUnicode_FromString("_fs.FileStream.__dealloc__"));
     PyErr_WriteUnraisable(context ? context.get() : self);
@@ -562,7 +283,7 @@ PyObject* FileStream_repr(PyObject* self) {
 }
 
 PyObject* FileStream_iter(PyObject* self) {
-  if (CallCheck(self, "_assert_readable") < 0) return nullptr;
+  if (Assert(self, kReadable) < 0) return nullptr;
   Py_INCREF(self);
   return self;
 }
@@ -603,15 +324,53 @@ int ParseMode(PyObject* mode, OpenMode* out) {
 
 }  // namespace
 
-OvkReader* FileStream_GetReader(PyObject* self) {
-  if (CallCheck(self, "_assert_readable") < 0) return nullptr;
-  if (!PyObject_TypeCheck(self, &FileStream_Type)) {
-    PyErr_Format(PyExc_TypeError, "expected a FileStream, got %.200s",
-                 Py_TYPE(self)->tp_name);
-    return nullptr;
+namespace stream {
+
+int Assert(PyObject* self, Check check) {
+  static const char* const kNames[] = {"_assert_open", "_assert_readable",
+                                       "_assert_writable", "_assert_seekable"};
+  if (!IsExact(self)) {
+    PyRef result(PyObject_CallMethod(self, kNames[check], nullptr));
+    return result ? 0 : -1;
   }
-  return AsStream(self)->reader.get();
+  FileStreamObject* stream = AsStream(self);
+  if (IsClosed(stream)) {
+    PyErr_SetString(PyExc_ValueError, kClosedMessage);
+    return -1;
+  }
+  const char* refusal = nullptr;
+  if (check == kReadable && !stream->is_readable) {
+    refusal = "only valid on readable files";
+  } else if (check == kWritable && !stream->is_writable) {
+    refusal = "only valid on writable files";
+  } else if (check == kSeekable &&
+             !(stream->is_readable && !stream->is_writable)) {
+    refusal = "only valid on seekable files";
+  }
+  if (refusal != nullptr) {
+    PyErr_SetString(PyExc_IOError, refusal);
+    return -1;
+  }
+  return 0;
 }
+
+int Closed(PyObject* self) {
+  return IsExact(self) ? IsClosed(AsStream(self)) : AttrTruth(self, "closed");
+}
+
+int Seekable(PyObject* self) {
+  if (!IsExact(self)) return AttrTruth(self, "seekable");
+  FileStreamObject* stream = AsStream(self);
+  return stream->is_readable && !stream->is_writable;
+}
+
+PyObject* CallMethod(PyObject* self, const char* name,
+                     PyObject* (*own)(PyObject*, PyObject*)) {
+  if (IsExact(self)) return own(self, nullptr);
+  return PyObject_CallMethod(self, name, nullptr);
+}
+
+}  // namespace stream
 
 PyObject* FileSystem_open(PyObject* self, PyObject* args, PyObject* kwargs) {
   static const char* kwlist[] = {"path", "mode", "buffer_size", nullptr};

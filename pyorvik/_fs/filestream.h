@@ -48,9 +48,9 @@ PyObject* FileSystem_open(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* FileSystem_call_open(PyObject* self, PyObject* path, PyObject* mode,
                                PyObject* buffer_size);
 
-// The native reader of a stream after self._assert_readable() (looked up on
-// the object, so a subclass's override runs). NULL with an exception set
-// when the check fails or self is not a FileStream.
+// The native reader of self, a FileStream, after self._assert_readable()
+// (looked up on the object, so a subclass's override runs). NULL with an
+// exception set when the check fails.
 OvkReader* FileStream_GetReader(PyObject* self);
 
 #endif  // PYORVIK__FS_FILESTREAM_H_

@@ -249,6 +249,11 @@ int FileSystem_BindConnect(PyObject* module) {
 }
 
 PyObject* FileSystem_wrap(std::shared_ptr<OvkFileSystem> client) {
+  // Every method dereferences the client; a FileSystem never holds none.
+  if (!client) {
+    PyErr_SetString(PyExc_ValueError, "FileSystem needs a native client");
+    return nullptr;
+  }
   PyObject* self = FileSystem_new(&FileSystem_Type, nullptr, nullptr);
   if (self != nullptr) AsFileSystem(self)->client = std::move(client);
   return self;

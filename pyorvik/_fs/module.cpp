@@ -221,8 +221,6 @@ PyModuleDef g_module_def = {
 
 }  // namespace
 
-PyObject* FsModule() { return g_module; }
-
 PyTypeObject NewStaticType(const char* name, Py_ssize_t basicsize) {
   PyTypeObject type{};
   type.ob_base.ob_base.ob_refcnt = 1;

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "OvkConfig.h"
-#include "filestream.h"
 #include "common.h"
+#include "filestream.h"
 
 namespace {
 
@@ -70,11 +70,9 @@ int DrainQueue(WriterObject* writer) {
     if (writer->done) {
       PyRef size(PyObject_CallMethod(writer->write_queue, "qsize", nullptr));
       if (!size) return -1;
-      PyRef zero(PyLong_FromLong(0));
-      if (!zero) return -1;
-      int pending = PyObject_RichCompareBool(size.get(), zero.get(), Py_GT);
-      if (pending < 0) return -1;
-      if (!pending) return 0;
+      Py_ssize_t pending = PyLong_AsSsize_t(size.get());
+      if (pending < 0 && PyErr_Occurred()) return -1;
+      if (pending <= 0) return 0;
     }
     PyRef chunk(PyObject_Call(get.get(), no_args.get(), timeout.get()));
     if (!chunk) {
@@ -170,12 +168,14 @@ class Transfer {
     PyRef no_args(PyTuple_New(0));
     PyRef kwargs(Py_BuildValue("{s:O}", "target", writer_.get()));
     if (!no_args || !kwargs) return -1;
-    thread_.reset(PyObject_Call(thread_type.get(), no_args.get(), kwargs.get()));
+    thread_.reset(
+        PyObject_Call(thread_type.get(), no_args.get(), kwargs.get()));
     if (!thread_) return -1;
     sleep_.reset(PyObject_GetAttrString(time.get(), "sleep"));
     is_alive_.reset(PyObject_GetAttrString(thread_.get(), "is_alive"));
     full_.reset(PyObject_GetAttrString(writer->write_queue, "full"));
-    put_nowait_.reset(PyObject_GetAttrString(writer->write_queue, "put_nowait"));
+    put_nowait_.reset(
+        PyObject_GetAttrString(writer->write_queue, "put_nowait"));
     if (!sleep_ || !is_alive_ || !full_ || !put_nowait_) return -1;
     return 0;
   }
@@ -200,7 +200,8 @@ class Transfer {
       PyRef slept(PyObject_CallFunction(sleep_.get(), "d", kPollSeconds));
       if (!slept) return -1;
     }
-    PyRef queued(PyObject_CallFunctionObjArgs(put_nowait_.get(), chunk, nullptr));
+    PyRef queued(
+        PyObject_CallFunctionObjArgs(put_nowait_.get(), chunk, nullptr));
     return queued ? 1 : -1;
   }
 
@@ -262,14 +263,21 @@ PyObject* ChunkSize(PyObject* buffer_size) {
 
 // The read request size of download. Checked before anything is opened or
 // started: a value that is not an integer, negative, or past 32 bits fails
-// here, so no thread, buffer or destination file is left behind.
+// here, so no thread, buffer or destination file is left behind. Zero (only
+// reachable by rebinding DEFAULT_BUFFER_SIZE) is refused as well: reads of
+// zero bytes never reach the end of the file.
 int ReadSize(PyObject* size_obj, int32_t* out) {
   PyRef index(PyNumber_Index(size_obj));
   if (!index) return -1;
   size_t size = PyLong_AsSize_t(index.get());
   if (size == static_cast<size_t>(-1) && PyErr_Occurred()) return -1;
   if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    PyErr_SetString(PyExc_OverflowError, "value too large to convert to int32_t");
+    PyErr_SetString(PyExc_OverflowError,
+                    "value too large to convert to int32_t");
+    return -1;
+  }
+  if (size == 0) {
+    PyErr_SetString(PyExc_ValueError, "buffer_size must be positive");
     return -1;
   }
   *out = static_cast<int32_t>(size);
@@ -308,8 +316,8 @@ int DownloadLoop(OvkReader* reader, int32_t size, char* buffer,
       RaiseStatus(status, StatusMapping::kIOError);
       return -1;
     }
-    PyRef chunk(PyBytes_FromStringAndSize(view.data(),
-                                          static_cast<Py_ssize_t>(view.size())));
+    PyRef chunk(PyBytes_FromStringAndSize(
+        view.data(), static_cast<Py_ssize_t>(view.size())));
     if (!chunk) return -1;
     int queued = transfer->HandOver(chunk.get());
     if (queued <= 0) return queued;
@@ -434,7 +442,7 @@ PyObject* FileStream_download(PyObject* self, PyObject* args,
     }
     return nullptr;
   }
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size > 0 ? size : 1]);
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
   if (!buffer) {
     PyErr_Format(PyExc_MemoryError, "Failed to allocate %S bytes",
                  size_obj.get());

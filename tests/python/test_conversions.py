@@ -100,6 +100,11 @@ def test_paths_accept_only_str_and_bytes(fs, bad):
         fs.exists(bad)
 
 
+def test_path_that_utf8_cannot_encode(fs):
+    with pytest.raises(UnicodeEncodeError):
+        fs.exists("/\ud800")
+
+
 @pytest.mark.parametrize("path", ["/keep\x00/x", b"/keep\x00"])
 def test_path_with_nul_is_refused_before_it_can_be_cut_short(fs, path):
     # The SDK takes NUL-terminated texts: passed on, the path would reach

@@ -2,6 +2,7 @@
 import doctest
 import os
 import pickle
+import sys
 import weakref
 from datetime import datetime
 
@@ -159,3 +160,17 @@ def test_from_a_real_directory_and_symlink(fs, store_root):
     assert repr(directory) == "<FileInfo for %r: type=Directory>" % directory.path
     link = fs.get_file_info("/link")
     assert link.is_symlink and "type=Symlink" in repr(link)
+
+
+def test_out_of_range_type_becomes_unknown_without_assertions(run_python):
+    result = run_python("""
+        from pyorvik._fs import FileInfo
+        print(repr(FileInfo("x", 9)))
+    """, env={"PYTHONOPTIMIZE": "1"})
+    assert result.stdout.strip() == "<FileInfo for 'x': type=Unknown>", result.stderr
+
+
+def test_sizeof_counts_the_texts():
+    short = FileInfo("x")
+    long = FileInfo("/" + "p" * 1000)
+    assert sys.getsizeof(long) - sys.getsizeof(short) >= 1000

@@ -3,7 +3,9 @@ directory."""
 import grp
 import os
 import pwd
+import sys
 import threading
+import time
 
 import pytest
 
@@ -232,9 +234,9 @@ def test_help_texts():
     assert "New owner, None for no change" in FileSystem.chown.__doc__
 
 
-def test_calls_release_the_gil(fs, store_root):
-    # Several threads calling into one FileSystem at once: every call must
-    # complete with the right answer.
+def test_concurrent_calls_on_one_filesystem(fs, store_root):
+    # The native calls of several threads run at once on one client (the
+    # GIL is released around them); each must get its own answer.
     for i in range(8):
         (store_root / ("f%d" % i)).write_bytes(b"x" * i)
     errors = []
@@ -253,3 +255,39 @@ def test_calls_release_the_gil(fs, store_root):
     for t in threads:
         t.join()
     assert errors == []
+
+
+def test_listing_lets_other_threads_run(fs, store_root):
+    # While the store is read natively the GIL is released. The busy thread
+    # below sleeps (without the GIL) at every step, and the switch interval is so
+    # long that the interpreter never takes it from the main thread: the
+    # busy thread can count during listdir only if listdir releases it.
+    big = store_root / "big"
+    big.mkdir()
+    for i in range(2000):
+        (big / ("f%05d" % i)).touch()
+    progress = [0]
+    stop = threading.Event()
+
+    def spin():
+        while not stop.is_set():
+            progress[0] += 1
+            time.sleep(0.0001)
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(100)
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    counts = []
+    try:
+        # A few tries, in case the machine is too busy to schedule the
+        # other thread within one call.
+        while len(counts) < 10 and not any(counts):
+            before = progress[0]
+            assert len(fs.listdir("/big")) == 2000
+            counts.append(progress[0] - before)
+    finally:
+        stop.set()
+        spinner.join()
+        sys.setswitchinterval(interval)
+    assert any(counts), counts

@@ -1,6 +1,7 @@
 """FileStream and FileSystem.open against the local backend."""
 import gc
 import io
+import json
 import os
 import pickle
 import threading
@@ -226,6 +227,46 @@ def test_stream_type(store):
             f.anything = 1
 
 
+class Permissive(_fs.FileStream):
+    """Checks overridden to pass: the operations of the stream go through
+    them, and then meet a stream without a native object."""
+
+    def _assert_readable(self):
+        pass
+
+    def _assert_writable(self):
+        pass
+
+    def _assert_seekable(self):
+        pass
+
+
+@pytest.mark.parametrize("call", [
+    lambda f: f.read(4),
+    lambda f: f.read(),
+    lambda f: f.pread(4, 0),
+    lambda f: f.size(),
+    lambda f: f.tell(),
+    lambda f: f.write(b"x"),
+    lambda f: f.download(io.BytesIO()),
+])
+def test_overridden_checks_reach_no_missing_native_object(call):
+    with pytest.raises(ValueError) as err:
+        call(Permissive())
+    assert err.value.args == (CLOSED,)
+
+
+def test_overrides_change_the_other_operations(store):
+    class AlwaysClosed(_fs.FileStream):
+        closed = True
+
+    f = AlwaysClosed()
+    with pytest.raises(ValueError):
+        f.readable()
+    assert f.close() is None
+    assert repr(f).startswith("<pyorvik.AlwaysClosed closed=True ")
+
+
 def test_iteration_starts_on_a_read_stream(store):
     with store.fs.open(store.put("a", TEN)) as f:
         assert iter(f) is f
@@ -411,3 +452,156 @@ def test_file_past_two_gib_in_chunks(store, big_file):
             total += len(chunk)
             last = chunk[-1:]
         assert (total, last) == (BIG, b"Z")
+
+
+# --- failures that real storage cannot produce on demand, through the fake
+# SDK in a child interpreter ---------------------------------------------------
+
+FAKE_PRELUDE = """
+import gc
+import json
+from ctypes import c_char_p, c_int32, c_int64
+
+import pyorvik
+
+fake = ctypes.CDLL(FAKE_SDK)
+fake.ovkfake_push.argtypes = [c_char_p, c_int32, c_char_p, c_int64]
+fake.ovkfake_set_file.argtypes = [c_char_p, c_char_p, c_int64]
+fake.ovkfake_get_file.argtypes = [c_char_p, ctypes.c_void_p, c_int64]
+fake.ovkfake_get_file.restype = c_int64
+fake.ovkfake_call_count.argtypes = [c_char_p]
+fake.ovkfake_call_count.restype = c_int64
+fake.ovkfake_faults.restype = c_char_p
+
+def outcome(fn):
+    try:
+        return ["ok", repr(fn())]
+    except BaseException as exc:
+        return [type(exc).__name__, repr(exc.args)]
+
+fs = pyorvik.connect("file:///store")
+results = {}
+"""
+
+FAKE_EPILOGUE = """
+results["faults"] = fake.ovkfake_faults().decode()
+print(json.dumps(results))
+"""
+
+
+@pytest.fixture
+def fake(run_with_fake_sdk):
+    def run(body):
+        result = run_with_fake_sdk(FAKE_PRELUDE + body + FAKE_EPILOGUE)
+        assert result.returncode == 0, result.stderr
+        data = json.loads(result.stdout.strip().splitlines()[-1])
+        assert data.pop("faults") == ""
+        return data
+    return run
+
+
+@pytest.mark.parametrize("path, call, message", [
+    ("/a", "f.read(4)", "failed to read /a size 4 readed -1, errmsg: disk gone"),
+    ("/a", "f.read()", "failed to read /a size 10 readed -1, errmsg: disk gone"),
+    # The path names EOF, and so does the failure message: still a failure.
+    ("/EOF.bin", "f.read(4)",
+     "failed to read /EOF.bin size 4 readed -1, errmsg: disk gone"),
+])
+def test_read_failure_raises(fake, path, call, message):
+    data = fake("""
+fake.ovkfake_set_file(%(path)r.encode(), b"0123456789", 10)
+f = fs.open(%(path)r)
+fake.ovkfake_push(b"ovk_read", 4010, b"disk gone", -1)
+results["read"] = outcome(lambda: %(call)s)
+results["after"] = outcome(lambda: f.read(3))
+""" % {"path": path, "call": call})
+    assert data["read"] == ["OSError", repr((message.encode(),))]
+    assert data["after"] == ["ok", repr(b"012")]
+
+
+def test_pread_failure_on_a_path_naming_eof_raises(fake):
+    data = fake("""
+fake.ovkfake_set_file(b"/EOF", b"0123456789", 10)
+f = fs.open("/EOF")
+fake.ovkfake_push(b"ovk_pread", 4010, b"EOF of the device", -1)
+results["pread"] = outcome(lambda: f.pread(4, 2))
+results["again"] = outcome(lambda: f.pread(4, 2))
+""")
+    assert data["pread"] == ["OSError", repr((
+        b"failed to read /EOF offset 2 size 4 readed -1, errmsg: EOF of the device",))]
+    assert data["again"] == ["ok", repr(b"2345")]
+
+
+@pytest.mark.parametrize("mode", ["rb", "wb"])
+def test_failed_close_keeps_the_stream_open_and_can_be_retried(fake, mode):
+    data = fake("""
+fake.ovkfake_set_file(b"/a", b"old", 3)
+f = fs.open("/a", %(mode)r)
+if %(mode)r == "wb":
+    f.write(b"new")
+fake.ovkfake_push(b"ovk_close", 4010, b"flush refused", 0)
+results["first"] = outcome(f.close)
+results["closed"] = f.closed
+results["second"] = outcome(f.close)
+results["closed again"] = f.closed
+results["third"] = outcome(f.close)
+results["closes"] = fake.ovkfake_call_count(b"ovk_close")
+buffer = ctypes.create_string_buffer(16)
+length = fake.ovkfake_get_file(b"/a", buffer, 16)
+results["content"] = buffer.raw[:length].decode()
+""" % {"mode": mode})
+    assert data["first"] == ["OSError", repr((b"close file failed: flush refused",))]
+    assert data["closed"] is False
+    assert data["second"] == ["ok", "None"]
+    assert data["closed again"] is True
+    assert data["third"] == ["ok", "None"]
+    assert data["closes"] == 2
+    assert data["content"] == ("old" if mode == "rb" else "new")
+
+
+def test_failed_close_at_deallocation_is_reported_not_raised(fake):
+    data = fake("""
+import sys
+reports = []
+sys.unraisablehook = lambda report: reports.append(
+    [type(report.exc_value).__name__, repr(report.exc_value.args), str(report.object)])
+f = fs.open("/a", "wb")
+fake.ovkfake_push(b"ovk_close", 4010, b"flush refused", 0)
+del f
+gc.collect()
+results["reports"] = reports
+""")
+    assert data["reports"] == [[
+        "OSError", repr((b"close file failed: flush refused",)),
+        "_fs.FileStream.__dealloc__"]]
+
+
+def test_open_stream_keeps_the_store(fake):
+    data = fake("""
+fake.ovkfake_set_file(b"/a", b"0123456789", 10)
+f = fs.open("/a")
+del fs
+gc.collect()
+results["destroyed while open"] = fake.ovkfake_call_count(b"ovk_destroyStore")
+results["read"] = outcome(lambda: f.read(4))
+f.close()
+del f
+gc.collect()
+results["destroyed after"] = fake.ovkfake_call_count(b"ovk_destroyStore")
+""")
+    assert data["destroyed while open"] == 0
+    assert data["read"] == ["ok", repr(b"0123")]
+    assert data["destroyed after"] == 1
+
+
+def test_open_errors_keep_the_sdk_message(fake):
+    data = fake("""
+fake.ovkfake_push(b"ovk_open", 4007, b"no access to /a", 0)
+results["rb"] = outcome(lambda: fs.open("/a"))
+fake.ovkfake_push(b"ovk_open", 3001, b"no /b", 0)
+results["wb"] = outcome(lambda: fs.open("/b", "wb"))
+results["streams"] = fake.ovkfake_call_count(b"ovk_freeIOContext")
+""")
+    assert data["rb"] == ["OSError", repr((b"open file reader failed: no access to /a",))]
+    assert data["wb"] == ["FileNotFoundError", repr((b"open file writer failed: no /b",))]
+    assert data["streams"] == 0

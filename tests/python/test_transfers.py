@@ -2,6 +2,7 @@
 upload and copy_file, against the local backend."""
 import hashlib
 import io
+import json
 import os
 import threading
 import time
@@ -442,6 +443,15 @@ def test_download_and_upload_keyword_arguments(store, tmp_path):
         store.fs.copy_file("/a", "/b", bogus=1)
 
 
+def test_download_refuses_a_zero_default(store, monkeypatch, tmp_path):
+    """Reads of zero bytes never reach the end of the file."""
+    monkeypatch.setattr(_fs, "DEFAULT_BUFFER_SIZE", 0)
+    with store.fs.open(store.put("a", b"abc")) as f:
+        with pytest.raises(ValueError):
+            f.download(str(tmp_path / "out"))
+    assert not (tmp_path / "out").exists()
+
+
 def test_transfer_names_are_looked_up_at_call_time(store, monkeypatch):
     monkeypatch.setattr(_fs, "DEFAULT_BUFFER_SIZE", 1000)
     dest = Recorder()
@@ -450,3 +460,115 @@ def test_transfer_names_are_looked_up_at_call_time(store, monkeypatch):
     source = Source([b"abc"])
     store.fs.upload("/b", source)
     assert source.asked == [1000, 1000]
+
+
+# --- read failures, which real storage cannot produce on demand, through the
+# fake SDK in a child interpreter ---------------------------------------------
+
+FAKE_PRELUDE = """
+import json
+import threading
+import time
+from ctypes import c_char_p, c_int32, c_int64
+
+import pyorvik
+from pyorvik import _fs
+
+fake = ctypes.CDLL(FAKE_SDK)
+fake.ovkfake_push.argtypes = [c_char_p, c_int32, c_char_p, c_int64]
+fake.ovkfake_push_read.argtypes = [c_char_p, c_char_p, c_int64]
+fake.ovkfake_set_file.argtypes = [c_char_p, c_char_p, c_int64]
+fake.ovkfake_call_count.argtypes = [c_char_p]
+fake.ovkfake_call_count.restype = c_int64
+fake.ovkfake_faults.restype = c_char_p
+
+
+class SlowSink:
+    # A destination stream whose writes take a while, so that a caller that
+    # does not wait for the writer thread returns while chunks are pending.
+    def __init__(self, target=None):
+        self.target = target
+        self.chunks = []
+
+    def read(self):
+        pass
+
+    def write(self, data):
+        time.sleep(0.05)
+        self.chunks.append(bytes(data))
+        if self.target is not None:
+            self.target.write(data)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.target.close()
+
+
+def script_reads(failure):
+    for piece in (b"aaaa", b"bbbb", b"cccc"):
+        fake.ovkfake_push_read(b"ovk_read", piece, 4)
+    fake.ovkfake_push(b"ovk_read", 4010, failure, -1)
+
+
+def outcome(fn):
+    try:
+        return ["ok", repr(fn())]
+    except BaseException as exc:
+        return [type(exc).__name__, repr(exc.args)]
+
+fake.ovkfake_set_file(b"/src", b"x" * 64, 64)
+fs = pyorvik.connect("file:///store")
+results = {}
+"""
+
+
+@pytest.fixture
+def fake(run_with_fake_sdk):
+    def run(body):
+        result = run_with_fake_sdk(FAKE_PRELUDE + body + """
+results["faults"] = fake.ovkfake_faults().decode()
+print(json.dumps(results))
+""")
+        assert result.returncode == 0, result.stderr
+        data = json.loads(result.stdout.strip().splitlines()[-1])
+        assert data.pop("faults") == ""
+        return data
+    return run
+
+
+@pytest.mark.parametrize("failure", [b"connection reset", b"EOF from the peer"])
+def test_download_read_failure_raises_after_the_writer_ended(fake, failure):
+    data = fake("""
+sink = SlowSink()
+with fs.open("/src") as f:
+    script_reads(%r)
+    results["download"] = outcome(lambda: f.download(sink, 4))
+results["written"] = [c.decode() for c in sink.chunks]
+results["threads"] = threading.active_count()
+""" % failure)
+    assert data["download"] == ["OSError", repr((
+        b"failed to read /src size 4 readed -1, errmsg: " + failure,))]
+    assert data["written"] == ["aaaa", "bbbb", "cccc"]
+    assert data["threads"] == 1
+
+
+def test_copy_file_closes_the_destination_only_after_the_writer(fake):
+    data = fake("""
+class Spy(_fs.FileSystem):
+    def open(self, path, mode="rb", buffer_size=None):
+        stream = super().open(path, mode, buffer_size)
+        return stream if mode == "rb" else SlowSink(stream)
+
+spy = Spy()
+spy._connect("file:///store")
+script_reads(b"connection reset")
+results["copy"] = outcome(lambda: spy.copy_file("/src", "/dst", 4))
+results["writes"] = fake.ovkfake_call_count(b"ovk_write")
+results["threads"] = threading.active_count()
+""")
+    assert data["copy"] == ["OSError", repr((
+        b"failed to read /src size 4 readed -1, errmsg: connection reset",))]
+    assert data["writes"] == 3
+    assert data["threads"] == 1

@@ -109,7 +109,7 @@ PyObject* FileStream_assert_open(PyObject* self, PyObject*) {
 PyObject* FileStream_assert_readable(PyObject* self, PyObject*) {
   if (Assert(self, kOpen) < 0) return nullptr;
   if (!AsStream(self)->is_readable) {
-    PyErr_SetString(PyExc_IOError, "only valid on readable files");
+    PyErr_SetString(PyExc_IOError, stream::kNotReadable);
     return nullptr;
   }
   Py_RETURN_NONE;
@@ -118,7 +118,7 @@ PyObject* FileStream_assert_readable(PyObject* self, PyObject*) {
 PyObject* FileStream_assert_writable(PyObject* self, PyObject*) {
   if (Assert(self, kOpen) < 0) return nullptr;
   if (!AsStream(self)->is_writable) {
-    PyErr_SetString(PyExc_IOError, "only valid on writable files");
+    PyErr_SetString(PyExc_IOError, stream::kNotWritable);
     return nullptr;
   }
   Py_RETURN_NONE;
@@ -129,7 +129,7 @@ PyObject* FileStream_assert_seekable(PyObject* self, PyObject*) {
   int seekable = Seekable(self);
   if (seekable < 0) return nullptr;
   if (!seekable) {
-    PyErr_SetString(PyExc_IOError, "only valid on seekable files");
+    PyErr_SetString(PyExc_IOError, stream::kNotSeekable);
     return nullptr;
   }
   Py_RETURN_NONE;
@@ -340,12 +340,12 @@ int Assert(PyObject* self, Check check) {
   }
   const char* refusal = nullptr;
   if (check == kReadable && !stream->is_readable) {
-    refusal = "only valid on readable files";
+    refusal = kNotReadable;
   } else if (check == kWritable && !stream->is_writable) {
-    refusal = "only valid on writable files";
+    refusal = kNotWritable;
   } else if (check == kSeekable &&
              !(stream->is_readable && !stream->is_writable)) {
-    refusal = "only valid on seekable files";
+    refusal = kNotSeekable;
   }
   if (refusal != nullptr) {
     PyErr_SetString(PyExc_IOError, refusal);

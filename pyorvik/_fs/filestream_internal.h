@@ -9,6 +9,9 @@
 namespace stream {
 
 inline constexpr char kClosedMessage[] = "I/O operation on closed file";
+inline constexpr char kNotReadable[] = "only valid on readable files";
+inline constexpr char kNotWritable[] = "only valid on writable files";
+inline constexpr char kNotSeekable[] = "only valid on seekable files";
 
 inline FileStreamObject* AsStream(PyObject* self) {
   return reinterpret_cast<FileStreamObject*>(self);

@@ -151,8 +151,7 @@ class Transfer {
   // -1 with an exception set on failure; the target is not closed here.
   int Create(PyRef queue, PyObject* target, bool owns_target) {
     PyRef threading(FsGlobal("threading"));
-    PyRef time(FsGlobal("time"));
-    if (!threading || !time) return -1;
+    if (!threading) return -1;
     writer_.reset(PyObject_GC_New(PyObject, &Writer_Type));
     if (!writer_) return -1;
     WriterObject* writer = AsWriter(writer_.get());
@@ -171,12 +170,13 @@ class Transfer {
     thread_.reset(
         PyObject_Call(thread_type.get(), no_args.get(), kwargs.get()));
     if (!thread_) return -1;
-    sleep_.reset(PyObject_GetAttrString(time.get(), "sleep"));
+    PyRef queue_module(PyImport_ImportModule("queue"));
+    if (!queue_module) return -1;
+    full_error_.reset(PyObject_GetAttrString(queue_module.get(), "Full"));
     is_alive_.reset(PyObject_GetAttrString(thread_.get(), "is_alive"));
-    full_.reset(PyObject_GetAttrString(writer->write_queue, "full"));
-    put_nowait_.reset(
-        PyObject_GetAttrString(writer->write_queue, "put_nowait"));
-    if (!sleep_ || !is_alive_ || !full_ || !put_nowait_) return -1;
+    put_.reset(PyObject_GetAttrString(writer->write_queue, "put"));
+    timeout_.reset(Py_BuildValue("{s:d}", "timeout", kPollSeconds));
+    if (!full_error_ || !is_alive_ || !put_ || !timeout_) return -1;
     return 0;
   }
 
@@ -190,19 +190,23 @@ class Transfer {
   // Queues one chunk, waiting while the queue is full. Returns 1 when
   // queued, 0 when the writer thread has ended (the chunk is dropped: the
   // writer's error is reported by Finish), -1 with an exception set.
+  //
+  // The wait is a put with a timeout rather than sleeps between polls: the
+  // caller resumes as soon as the writer takes a chunk, so the queue stays
+  // near full and the writer never drains it while the caller sleeps
+  // (which costs throughput and lets the allocator hand the chunks' memory
+  // back only to fault it in again). The liveness test runs at each timeout.
   int HandOver(PyObject* chunk) {
     for (;;) {
       int alive = Truth(is_alive_.get());
       if (alive <= 0) return alive;
-      int full = Truth(full_.get());
-      if (full < 0) return -1;
-      if (!full) break;
-      PyRef slept(PyObject_CallFunction(sleep_.get(), "d", kPollSeconds));
-      if (!slept) return -1;
+      PyRef args(PyTuple_Pack(1, chunk));
+      if (!args) return -1;
+      PyRef queued(PyObject_Call(put_.get(), args.get(), timeout_.get()));
+      if (queued) return 1;
+      if (!PyErr_ExceptionMatches(full_error_.get())) return -1;
+      PyErr_Clear();
     }
-    PyRef queued(
-        PyObject_CallFunctionObjArgs(put_nowait_.get(), chunk, nullptr));
-    return queued ? 1 : -1;
   }
 
   // Ends the transfer: sets `done`, waits for the writer thread, then
@@ -242,10 +246,10 @@ class Transfer {
 
   PyRef writer_;
   PyRef thread_;
-  PyRef sleep_;
+  PyRef full_error_;
   PyRef is_alive_;
-  PyRef full_;
-  PyRef put_nowait_;
+  PyRef put_;
+  PyRef timeout_;
   bool started_ = false;
 };
 

@@ -1,4 +1,5 @@
-"""FileStream and FileSystem.open against the local backend."""
+"""FileStream and FileSystem.open: against the local backend, and through
+the fake SDK for the failures real storage cannot produce on demand."""
 import gc
 import io
 import json
@@ -99,6 +100,21 @@ def test_seek_with_a_bad_whence_moves_nothing(store):
         with pytest.raises(ValueError) as err:
             f.seek(0, 3)
         assert err.value.args == ("Invalid value of whence: 3",)
+        assert f.tell() == 4
+
+
+@pytest.mark.parametrize("position, whence, exc", [
+    (-11, 2, OSError),          # before the start: the store refuses it
+    (-1, 0, OSError),
+    (2**63 - 1, 2, OverflowError),  # the target does not fit 64 bits
+])
+def test_seek_out_of_range_moves_nothing(store, position, whence, exc):
+    with store.fs.open(store.put("a", TEN)) as f:
+        f.seek(4)
+        with pytest.raises(exc) as err:
+            f.seek(position, whence)
+        if exc is OSError:
+            assert isinstance(err.value.args[0], bytes)
         assert f.tell() == 4
 
 

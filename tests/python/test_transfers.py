@@ -1,5 +1,6 @@
 """Whole-file transfers: FileStream.download/upload and FileSystem.download,
-upload and copy_file, against the local backend."""
+upload and copy_file, against the local backend, and through the fake SDK
+for read failures."""
 import hashlib
 import io
 import json
@@ -239,12 +240,16 @@ def test_upload_reports_a_failing_store_write(good, delay):
     assert stream_type.calls == good + 1
 
 
-def test_download_to_a_full_disk_raises(store):
+@pytest.mark.parametrize("length, buffer_size", [
+    (1 << 20, 65536),  # fails in write
+    (50, 100),         # buffered by the file object: fails only in close
+])
+def test_download_to_a_full_disk_raises(store, length, buffer_size):
     if not os.path.exists("/dev/full"):
         pytest.fail("/dev/full is needed to stand in for a full disk")
-    with store.fs.open(store.put("a", os.urandom(1 << 20))) as f:
+    with store.fs.open(store.put("a", os.urandom(length))) as f:
         with pytest.raises(OSError) as err:
-            f.download("/dev/full", 65536)
+            f.download("/dev/full", buffer_size)
     assert err.value.errno == 28
 
 
@@ -419,11 +424,22 @@ def test_transfers_of_missing_paths(store, tmp_path):
     assert not store.fs.exists("/b")
 
 
-def test_copy_file_to_a_bad_destination_closes_the_source(store):
-    store.put("a", b"abc")
-    store.root.joinpath("f").write_bytes(b"")
+def test_copy_file_to_a_bad_destination_closes_the_source(store_root):
+    class Recording(_fs.FileSystem):
+        def open(self, path, mode="rb", buffer_size=None):
+            stream = super().open(path, mode, buffer_size)
+            self.opened.append(stream)
+            return stream
+
+    fs = Recording()
+    fs.opened = []
+    fs._connect("file://" + str(store_root))
+    (store_root / "a").write_bytes(b"abc")
+    (store_root / "f").write_bytes(b"")
     with pytest.raises(OSError):
-        store.fs.copy_file("/a", "/f/under/a/file")
+        fs.copy_file("/a", "/f/under/a/file")
+    assert [s.mode for s in fs.opened] == ["rb"]
+    assert fs.opened[0].closed
 
 
 def test_download_and_upload_keyword_arguments(store, tmp_path):

@@ -58,7 +58,11 @@ std::map<std::string, std::string> QuollStore::newMetadata(int32_t perm) const {
   char octal[16];
   std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(perm & ~umask & 07777));
   std::map<std::string, std::string> metadata{{kMetaPerm, octal}};
-  if (!user.empty()) metadata[kMetaOwner] = user;
+  // The store knows no groups of its own: the owner's name stands for one.
+  if (!user.empty()) {
+    metadata[kMetaOwner] = user;
+    metadata[kMetaGroup] = user;
+  }
   return metadata;
 }
 
@@ -514,7 +518,8 @@ Error QuollBackend::open(const StorePath& path, int32_t flags, int32_t perm,
       return Error::NotFound("open " + path.display() + ": no such file");
     }
     if (!error.ok()) return error;
-    *out = std::make_unique<QuollReadStream>(store_, store_->fileKey(path), head.size);
+    *out = std::make_unique<QuollReadStream>(store_, store_->fileKey(path), head.size,
+                                             head.etag);
     return Error();
   }
 

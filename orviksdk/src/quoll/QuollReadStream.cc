@@ -17,10 +17,11 @@ constexpr int64_t kRandomWindow = 256 << 10;
 }  // namespace
 
 QuollReadStream::QuollReadStream(std::shared_ptr<const QuollStore> store,
-                                 std::string key, int64_t size)
+                                 std::string key, int64_t size, std::string etag)
     : store_(std::move(store)),
       key_(std::move(key)),
       size_(size),
+      etag_(std::move(etag)),
       chunkBytes_(store_->settings.readAheadBytes),
       maxDepth_(static_cast<size_t>(store_->settings.uploadConcurrency)) {}
 
@@ -28,7 +29,7 @@ QuollReadStream::~QuollReadStream() { dropAhead(); }
 
 Error QuollReadStream::fetch(int64_t offset, int64_t length, char* dst,
                              int64_t* got) const {
-  return store_->client->getRange(key_, offset, length, dst, got);
+  return store_->client->getRange(key_, offset, length, dst, got, etag_);
 }
 
 void QuollReadStream::fillAhead() {
@@ -40,13 +41,14 @@ void QuollReadStream::fillAhead() {
     chunk.got = std::make_shared<int64_t>(0);
     std::shared_ptr<const QuollStore> store = store_;
     std::string key = key_;
+    std::string etag = etag_;
     auto data = chunk.data;
     auto got = chunk.got;
     int64_t start = chunk.start;
-    chunk.done = std::async(std::launch::async, [store, key, data, got, start] {
+    chunk.done = std::async(std::launch::async, [store, key, etag, data, got, start] {
                    return store->client->getRange(key, start,
                                                   static_cast<int64_t>(data->size()),
-                                                  data->data(), got.get());
+                                                  data->data(), got.get(), etag);
                  }).share();
     nextAhead_ += chunk.length;
     ahead_.push_back(std::move(chunk));

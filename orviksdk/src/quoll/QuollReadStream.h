@@ -9,8 +9,9 @@
 // they ended, read-ahead starts again. pread and preadv never read ahead:
 // pread is one ranged GET, preadv one GET per group of nearby ranges.
 //
-// The object's size is read once, at open; a stream reads the object as it
-// was then, or reports end of file early if it shrank.
+// The object's size and version (ETag) are read once, at open; every GET
+// asks for that version, so a stream reads the object as it was then, or
+// fails if it was replaced (an object store keeps no old version to read).
 //
 // Thread safety: as the Stream interface says; pread/preadv/length touch
 // only immutable members, and the background fetches only their own chunk.
@@ -30,8 +31,9 @@ namespace ovk::quoll {
 
 class QuollReadStream : public Stream {
  public:
+  // `etag` is the version opened; every read insists on it.
   QuollReadStream(std::shared_ptr<const QuollStore> store, std::string key,
-                  int64_t size);
+                  int64_t size, std::string etag);
   // Waits for the read-ahead still in flight.
   ~QuollReadStream() override;
 
@@ -65,6 +67,7 @@ class QuollReadStream : public Stream {
   const std::shared_ptr<const QuollStore> store_;
   const std::string key_;
   const int64_t size_;
+  const std::string etag_;
   const int64_t chunkBytes_;  // the read-ahead setting; 0 turns it off
   const size_t maxDepth_;
   int64_t position_ = 0;

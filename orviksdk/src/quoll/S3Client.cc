@@ -208,7 +208,7 @@ Error S3Client::headObject(const std::string& key, ObjectHead* out) {
 }
 
 Error S3Client::getRange(const std::string& key, int64_t offset, int64_t length,
-                         char* dst, int64_t* got) {
+                         char* dst, int64_t* got, const std::string& etag) {
   if (length <= 0) {
     *got = 0;
     return Error();
@@ -216,6 +216,7 @@ Error S3Client::getRange(const std::string& key, int64_t offset, int64_t length,
   Call call{"GetObject", "GET", key};
   call.headers.emplace_back("range", "bytes=" + std::to_string(offset) + "-" +
                                          std::to_string(offset + length - 1));
+  if (!etag.empty()) call.headers.emplace_back("if-match", etag);
   call.sink = dst;
   call.sinkCapacity = static_cast<size_t>(length);
   HttpResponse response;

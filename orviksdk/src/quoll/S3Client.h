@@ -67,9 +67,11 @@ class S3Client {
   Error createBucket();
   Error headObject(const std::string& key, ObjectHead* out);
   // Reads up to `length` bytes at `offset` into `dst`; *got = bytes read,
-  // fewer only at the end of the object (0 at or past it).
+  // fewer only at the end of the object (0 at or past it). With `etag`, the
+  // read fails (HTTP 412) once the object is no longer that version, so a
+  // reader never mixes bytes of two versions.
   Error getRange(const std::string& key, int64_t offset, int64_t length,
-                 char* dst, int64_t* got);
+                 char* dst, int64_t* got, const std::string& etag = "");
   // `metadata`: names without the x-amz-meta- prefix.
   Error putObject(const std::string& key, const char* data, size_t size,
                   const std::map<std::string, std::string>& metadata);

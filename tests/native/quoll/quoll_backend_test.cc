@@ -310,6 +310,18 @@ TEST_F(QuollBackendTest, ReadAheadFollowsSequentialReadsAndSeeks) {
   EXPECT_EQ(got, -1);
 }
 
+TEST_F(QuollBackendTest, AReaderFailsRatherThanMixTwoVersions) {
+  ASSERT_TRUE(writeFile("v", "version-one").ok());
+  std::unique_ptr<Stream> stream;
+  ASSERT_TRUE(backend_->open(path("v"), OVK_OPEN_READ, 0, &stream).ok());
+  ASSERT_TRUE(writeFile("v", "version-two").ok());
+  char buffer[32];
+  int64_t got = 0;
+  Error error = stream->pread(buffer, sizeof buffer, 0, &got);
+  EXPECT_FALSE(error.ok());
+  EXPECT_NE(error.message().find("412"), std::string::npos) << error.message();
+}
+
 TEST_F(QuollBackendTest, RenameMovesFilesAndTrees) {
   ASSERT_TRUE(backend_->mkdir(path("src/empty"), true, 0755).ok());
   ASSERT_TRUE(backend_->mkdir(path("src/x"), true, 0755).ok());

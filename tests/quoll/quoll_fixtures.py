@@ -155,6 +155,9 @@ class ObjectPath:
         self.client.put_object(Bucket=self.bucket, Key=self.key, Body=bytes(data))
         return len(data)
 
+    def touch(self, mode=0o666, exist_ok=True):
+        self.write_bytes(b"")
+
     def read_bytes(self):
         return self.client.get_object(Bucket=self.bucket, Key=self.key)["Body"].read()
 

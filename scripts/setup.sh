@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs what building and testing pyorvik needs on a fresh Debian machine:
 # the system packages (compilers' libraries, GoogleTest, libcurl, OpenSSL,
-# libxml2) and a virtual environment in .venv with the Python tools.
+# libxml2, and Ceph for the quoll:// tests) and a virtual environment in
+# .venv with the Python tools.
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SYSTEM_PACKAGES=(g++ make libgtest-dev libgmock-dev libcurl4-openssl-dev
-                 libssl-dev libxml2-dev python3-dev python3-venv)
+                 libssl-dev libxml2-dev python3-dev python3-venv
+                 # the RADOS Gateway of the quoll:// tests (tests/quoll/rgw.sh)
+                 ceph-mon ceph-osd ceph-mgr radosgw ceph-common uuid-runtime curl)
 if [[ -n "${OVK_EXTRA_APT:-}" ]]; then
   read -r -a extra <<<"$OVK_EXTRA_APT"
   SYSTEM_PACKAGES+=("${extra[@]}")

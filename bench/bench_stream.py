@@ -10,12 +10,9 @@ against the targets.
 
     python bench/bench_stream.py [--size-mib 1024] [--dir DIR]
 """
-import argparse
 import os
 import random
-import shutil
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pairbench  # noqa: E402
@@ -99,22 +96,5 @@ CASES = {
 }
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--size-mib", type=int, default=1024)
-    parser.add_argument("--dir", default=None)
-    parser.add_argument("--child", nargs=4, help=argparse.SUPPRESS)
-    args = parser.parse_args()
-    if args.child:
-        return pairbench.child(CASES, *args.child)
-    size = args.size_mib * MIB
-    work = tempfile.mkdtemp(prefix="bench-stream-", dir=args.dir)
-    try:
-        pairbench.make_source(os.path.join(work, "src.bin"), size)
-        return pairbench.run_all(__file__, CASES, work, size)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(pairbench.main(__file__, CASES, "bench-stream-"))

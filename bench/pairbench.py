@@ -9,11 +9,14 @@ ratio is the peer's best time over ours, and our peak memory above the
 baseline must stay within the allowance, plus the data size when the case
 holds the whole file in memory.
 """
+import argparse
 import contextlib
 import json
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 ROUNDS = 5
@@ -120,3 +123,23 @@ def run_all(script, cases, work, size):
     with open("/proc/loadavg") as f:
         print("load average during the run: " + " ".join(f.read().split()[:3]))
     return 1 if failed else 0
+
+
+def main(script, cases, prefix):
+    """The command line of a benchmark script: runs every case of `cases`
+    in pairs on a fresh source file of --size-mib MiB in a temporary folder
+    under --dir, or, with --child, one side of one case."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--size-mib", type=int, default=1024)
+    parser.add_argument("--dir", default=None)
+    parser.add_argument("--child", nargs=4, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        return child(cases, *args.child)
+    size = args.size_mib * MIB
+    work = tempfile.mkdtemp(prefix=prefix, dir=args.dir)
+    try:
+        make_source(os.path.join(work, "src.bin"), size)
+        return run_all(script, cases, work, size)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)

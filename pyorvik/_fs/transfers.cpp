@@ -392,11 +392,20 @@ PyObject* OpenInStore(PyObject* self, PyObject* path, const char* mode) {
   return FileSystem_call_open(self, path, mode_obj.get(), nullptr);
 }
 
-// buffer_size as given, or, when it is None and the connection's
-// configuration holds key, the configured value (1048576 if it does not
-// parse). *from_config tells whether the configuration supplied it.
-PyObject* ConfiguredSize(PyObject* self, PyObject* buffer_size,
-                         const char* key, bool* from_config) {
+// Parses (first, second, buffer_size=None) of a FileSystem transfer and
+// returns its chunk size: buffer_size as given or, when it is None and the
+// connection's configuration holds key, the configured value (1048576 if it
+// does not parse). *from_config tells whether the configuration supplied it.
+PyObject* ParseTransferArgs(PyObject* self, PyObject* args, PyObject* kwargs,
+                            const char* const kwlist[], const char* format,
+                            const char* key, PyObject** first,
+                            PyObject** second, bool* from_config) {
+  PyObject* buffer_size = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format,
+                                   const_cast<char**>(kwlist), first, second,
+                                   &buffer_size)) {
+    return nullptr;
+  }
   *from_config = false;
   const std::shared_ptr<OvkConfig>& config =
       reinterpret_cast<FileSystemObject*>(self)->config;
@@ -493,17 +502,13 @@ PyObject* FileStream_upload(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* FileSystem_download(PyObject* self, PyObject* args,
                               PyObject* kwargs) {
-  static const char* kwlist[] = {"path", "stream", "buffer_size", nullptr};
+  static const char* const kwlist[] = {"path", "stream",
+                                       "buffer_size", nullptr};
   PyObject *path, *stream;
-  PyObject* buffer_size = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|O:download",
-                                   const_cast<char**>(kwlist), &path, &stream,
-                                   &buffer_size)) {
-    return nullptr;
-  }
   bool from_config = false;
-  PyRef size(ConfiguredSize(self, buffer_size, kReadBufferSizeKey,
-                            &from_config));
+  PyRef size(ParseTransferArgs(self, args, kwargs, kwlist, "OO|O:download",
+                               kReadBufferSizeKey, &path, &stream,
+                               &from_config));
   if (!size) return nullptr;
   if (from_config) {
     PyRef print(FsBuiltin("print"));
@@ -520,17 +525,13 @@ PyObject* FileSystem_download(PyObject* self, PyObject* args,
 }
 
 PyObject* FileSystem_upload(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* kwlist[] = {"path", "stream", "buffer_size", nullptr};
+  static const char* const kwlist[] = {"path", "stream",
+                                       "buffer_size", nullptr};
   PyObject *path, *stream;
-  PyObject* buffer_size = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|O:upload",
-                                   const_cast<char**>(kwlist), &path, &stream,
-                                   &buffer_size)) {
-    return nullptr;
-  }
   bool from_config = false;
-  PyRef size(ConfiguredSize(self, buffer_size, kWriteBufferSizeKey,
-                            &from_config));
+  PyRef size(ParseTransferArgs(self, args, kwargs, kwlist, "OO|O:upload",
+                               kWriteBufferSizeKey, &path, &stream,
+                               &from_config));
   if (!size) return nullptr;
   PyRef file(OpenInStore(self, path, "wb"));
   if (!file) return nullptr;
@@ -541,17 +542,12 @@ PyObject* FileSystem_upload(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* FileSystem_copy_file(PyObject* self, PyObject* args,
                                PyObject* kwargs) {
-  static const char* kwlist[] = {"src", "dest", "buffer_size", nullptr};
+  static const char* const kwlist[] = {"src", "dest",
+                                       "buffer_size", nullptr};
   PyObject *src, *dest;
-  PyObject* buffer_size = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|O:copy_file",
-                                   const_cast<char**>(kwlist), &src, &dest,
-                                   &buffer_size)) {
-    return nullptr;
-  }
   bool from_config = false;
-  PyRef size(ConfiguredSize(self, buffer_size, kReadBufferSizeKey,
-                            &from_config));
+  PyRef size(ParseTransferArgs(self, args, kwargs, kwlist, "OO|O:copy_file",
+                               kReadBufferSizeKey, &src, &dest, &from_config));
   if (!size) return nullptr;
   PyRef source(OpenInStore(self, src, "rb"));
   if (!source) return nullptr;

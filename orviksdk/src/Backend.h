@@ -98,6 +98,16 @@ class Stream {
   virtual Error length(int64_t* length) = 0;
   // Read stream: releases it. Write stream: publishes the file atomically.
   virtual Error close() = 0;
+  // Write stream: appends the rest of `source`, a read stream (from its
+  // position to its end), copied by the storage itself, and moves source's
+  // position to its end; *copied = the bytes appended. Returns false,
+  // having touched neither stream, when the storage cannot copy from that
+  // source; the core then copies through a buffer. `*error` is set only
+  // when it returns true.
+  virtual bool copyFrom(Stream& source, int64_t* copied, Error* error) {
+    (void)source, (void)copied, (void)error;
+    return false;
+  }
 };
 
 class Backend {

@@ -1,6 +1,7 @@
 #include "StreamState.h"
 
 #include <mutex>
+#include <vector>
 
 namespace ovk {
 
@@ -67,6 +68,7 @@ Error StreamState::write(const char* data, uint64_t n) {
   if (data == nullptr && n > 0) {
     return Error::InvalidArgument("write " + path_.display() + ": no data");
   }
+  if (!broken_.ok()) return broken_;
   return stream_->write(data, n);
 }
 
@@ -75,7 +77,8 @@ Error StreamState::flush() {
   Error err = usable("flush", forReading_);
   if (!err.ok()) return err;
   // Nothing is buffered on a read stream.
-  return forReading_ ? Error() : stream_->flush();
+  if (forReading_) return Error();
+  return broken_.ok() ? stream_->flush() : broken_;
 }
 
 Error StreamState::tell(int64_t* position) {
@@ -109,9 +112,43 @@ Error StreamState::close() {
   Error err = core_->backend("close", &unused);
   if (!err.ok()) return err;
   if (closed_) return Error();
+  if (!broken_.ok()) return broken_;
   err = stream_->close();
   if (err.ok()) closed_ = true;
   return err;
+}
+
+Error StreamState::copyFrom(StreamState& source, int64_t* copied) {
+  if (&source == this) {
+    return Error::InvalidArgument("copyFrom " + path_.display() + ": a stream onto itself");
+  }
+  // Always this (a write stream) before the source (a read stream), so two
+  // copies can never wait for each other's locks.
+  std::unique_lock<std::shared_mutex> lock(mu_);
+  Error err = usable("copyFrom", false);
+  if (!err.ok()) return err;
+  std::unique_lock<std::shared_mutex> sourceLock(source.mu_);
+  err = source.usable("copyFrom", true);
+  if (!err.ok()) return err;
+  if (!broken_.ok()) return broken_;
+  if (stream_->copyFrom(*source.stream_, copied, &err)) return err;
+
+  constexpr size_t kCopyBufferBytes = 8 << 20;
+  std::vector<char> buffer(kCopyBufferBytes);
+  int64_t total = 0;
+  for (;;) {
+    int64_t got = -1;
+    err = source.stream_->read(buffer.data(), buffer.size(), &got);
+    if (err.ok() && got >= 0) err = stream_->write(buffer.data(), static_cast<uint64_t>(got));
+    if (!err.ok()) {
+      broken_ = err;
+      return err;
+    }
+    if (got < 0) break;
+    total += got;
+  }
+  *copied = total;
+  return Error();
 }
 
 }  // namespace ovk

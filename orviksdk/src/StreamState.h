@@ -40,6 +40,10 @@ class StreamState {
   Error length(int64_t* length);
   // A second close after a successful one is a no-op success.
   Error close();
+  // Appends the rest of `source`, a read stream (of any store), to this
+  // write stream: by the backend's own copy where it has one for that
+  // source, else through a buffer. *copied = the bytes appended.
+  Error copyFrom(StreamState& source, int64_t* copied);
 
   const std::shared_ptr<StoreCore>& core() const { return core_; }
   const std::shared_ptr<Strand>& strand() const { return strand_; }
@@ -52,6 +56,9 @@ class StreamState {
   std::shared_mutex mu_;
   std::unique_ptr<Stream> stream_;  // guarded by mu_
   bool closed_ = false;             // guarded by mu_
+  // Set when a buffered copy failed part-way: later writes, flushes and
+  // closes report it, so that a partial copy is never published.
+  Error broken_;                    // guarded by mu_
   const StorePath path_;
   const bool forReading_;
   const std::shared_ptr<Strand> strand_ = std::make_shared<Strand>();

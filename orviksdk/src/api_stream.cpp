@@ -79,6 +79,17 @@ bool ovk_close(ovk_handle_ctx_t* ctx, ovk_options_t*) {
   return ovk::WithStream(ctx, "close", [&](StreamState& s) { return s.close(); });
 }
 
+int64_t ovk_copyFrom(ovk_handle_ctx_t* ctx, ovk_io_context_t* source, ovk_options_t*) {
+  int64_t copied = -1;
+  bool ok = ovk::WithStream(ctx, "copyFrom", [&](StreamState& s) {
+    if (source == nullptr || !source->stream) {
+      return Error::InvalidArgument("copyFrom: no source stream");
+    }
+    return s.copyFrom(*source->stream, &copied);
+  });
+  return ok ? copied : -1;
+}
+
 void ovk_freeIOContext(ovk_io_context_t* stream) { delete stream; }
 
 }  // extern "C"

@@ -188,6 +188,17 @@ OVK_EXPORT int64_t ovk_seek(ovk_handle_ctx_t* ctx, int64_t offset,
 OVK_EXPORT int64_t ovk_getFileLength(ovk_handle_ctx_t* ctx,
                                      ovk_options_t* options);
 OVK_EXPORT bool ovk_close(ovk_handle_ctx_t* ctx, ovk_options_t* options);
+/* Appends the rest of source, a stream opened for reading (from its position
+ * to its end, which becomes its position), to the stream of ctx, opened for
+ * writing; returns the bytes appended. Where the storage can, the bytes are
+ * copied by the storage itself and never pass through this process: a
+ * server-side copy for quoll:// (when the writer holds nothing yet and the
+ * reader is at the start of an object of the same bucket), copy_file_range
+ * for file://. Otherwise the SDK copies them through a buffer of its own.
+ * The source may belong to another store. */
+OVK_EXPORT int64_t ovk_copyFrom(ovk_handle_ctx_t* ctx,
+                                ovk_io_context_t* source,
+                                ovk_options_t* options);
 OVK_EXPORT void ovk_freeIOContext(ovk_io_context_t* stream);
 
 /* Asynchronous forms: same arguments, the result goes to the callback

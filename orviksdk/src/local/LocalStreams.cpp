@@ -162,7 +162,8 @@ Error LocalWriteStream::Open(Fd dir, const StorePath& path, bool append, int32_t
     return ErrnoError(errno, "open", path);
   }
   if (source.valid()) {
-    err = stream->copyExisting(source.get());
+    int64_t kept = 0;
+    err = stream->appendFrom(source.get(), 0, "open for append", &kept);
     if (!err.ok()) return err;
   }
   *out = std::move(stream);
@@ -199,31 +200,56 @@ Error LocalWriteStream::createTemp(int32_t perm) {
   }
 }
 
-Error LocalWriteStream::copyExisting(int source) {
+Error LocalWriteStream::appendFrom(int source, int64_t offset, const char* operation,
+                                   int64_t* copied) {
+  // Bytes still buffered come before the copied ones.
+  Error err = flush();
+  if (!err.ok()) return err;
+  int64_t start = size_;
+  loff_t in = offset;
   for (;;) {
-    ssize_t n = ::copy_file_range(source, nullptr, file_.get(), nullptr, 1 << 30, 0);
+    ssize_t n = ::copy_file_range(source, &in, file_.get(), nullptr, 1 << 30, 0);
     if (n > 0) {
       size_ += n;
       continue;
     }
-    if (n == 0) return Error();
-    int err = errno;
-    if (err == EINTR) continue;
-    if (err != EXDEV && err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) {
-      return ErrnoError(err, "open for append", path_);
+    if (n == 0) {
+      *copied = size_ - start;
+      return Error();
+    }
+    int code = errno;
+    if (code == EINTR) continue;
+    if (code != EXDEV && code != EINVAL && code != ENOSYS && code != EOPNOTSUPP) {
+      return failed_ = ErrnoError(code, operation, path_);
     }
     break;
   }
   // No copy_file_range between these files: copy through a buffer.
   std::vector<char> chunk(1 << 20);
   for (;;) {
-    ssize_t n = PreadFully(source, chunk.data(), chunk.size(), size_);
-    if (n < 0) return ErrnoError(errno, "open for append", path_);
-    if (n == 0) return Error();
-    Error err = writeAll(chunk.data(), static_cast<uint64_t>(n));
-    if (!err.ok()) return err;
+    ssize_t n = PreadFully(source, chunk.data(), chunk.size(), in);
+    if (n < 0) return failed_ = ErrnoError(errno, operation, path_);
+    if (n == 0) {
+      *copied = size_ - start;
+      return Error();
+    }
+    err = writeAll(chunk.data(), static_cast<uint64_t>(n));
+    if (!err.ok()) return failed_ = err;
+    in += n;
     size_ += n;
   }
+}
+
+bool LocalWriteStream::copyFrom(Stream& source, int64_t* copied, Error* error) {
+  auto* reader = dynamic_cast<LocalReadStream*>(&source);
+  if (reader == nullptr) return false;
+  if (!failed_.ok()) {
+    *error = failed_;
+    return true;
+  }
+  *error = appendFrom(reader->file_.get(), reader->position_, "copy", copied);
+  if (error->ok()) reader->position_ += *copied;
+  return true;
 }
 
 Error LocalWriteStream::writeAll(const char* data, uint64_t n) {

@@ -48,6 +48,8 @@ class LocalReadStream : public Stream {
   Error close() override;
 
  private:
+  friend class LocalWriteStream;  // copies from file_ by the kernel
+
   Fd file_;
   const StorePath path_;
   int64_t position_ = 0;
@@ -70,13 +72,17 @@ class LocalWriteStream : public Stream {
   Error seek(int64_t offset, int64_t* position) override;
   Error length(int64_t* length) override;
   Error close() override;
+  // From a LocalReadStream, by copy_file_range: the kernel copies (or
+  // shares, on file systems with reflinks) the bytes.
+  bool copyFrom(Stream& source, int64_t* copied, Error* error) override;
 
  private:
   LocalWriteStream(Fd dir, StorePath path, bool fsync)
       : dir_(std::move(dir)), path_(std::move(path)), name_(path_.name()), fsync_(fsync) {}
 
   Error createTemp(int32_t perm);
-  Error copyExisting(int source);
+  // Appends the bytes of the file `source` from `offset` to its end.
+  Error appendFrom(int source, int64_t offset, const char* operation, int64_t* copied);
   Error writeAll(const char* data, uint64_t n);
   Error publish();
   // Removes the named temporary file, if any; the unnamed one goes with fd.

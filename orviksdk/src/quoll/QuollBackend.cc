@@ -9,15 +9,13 @@
 #include "BackendFactory.h"
 #include "QuollReadStream.h"
 #include "QuollWriteStream.h"
+#include "ServerCopy.h"
 
 namespace ovk::quoll {
 namespace {
 
 constexpr int kListPageKeys = 1000;
 constexpr size_t kDeleteBatch = 1000;
-// The largest object a single CopyObject may copy.
-constexpr int64_t kMaxSingleCopy = int64_t{5} << 30;
-constexpr int64_t kCopyPartBytes = int64_t{512} << 20;
 
 // A key below the root as a path relative to it; false for keys no path
 // can name (empty components, "." or ".."), which listings leave out.
@@ -112,17 +110,6 @@ Error QuollBackend::probe(const StorePath& path, bool markerMetadata, Probe* out
   if (error.code() != OVK_ERR_NOT_FOUND) return error;
 
   const std::string dirKey = store_->dirKey(path);
-  if (markerMetadata) {
-    // Directories made by mkdir have a marker: its HEAD answers at once,
-    // with the metadata.
-    error = client.headObject(dirKey, &out->head);
-    if (error.ok()) {
-      out->kind = Kind::kDirectory;
-      out->marker = true;
-      return Error();
-    }
-    if (error.code() != OVK_ERR_NOT_FOUND) return error;
-  }
   ListPage page;
   error = client.listObjects(dirKey, "", "", 1, &page);
   if (!error.ok()) return error;
@@ -130,7 +117,16 @@ Error QuollBackend::probe(const StorePath& path, bool markerMetadata, Probe* out
   out->kind = Kind::kDirectory;
   // The marker is a prefix of every other key below it, so it lists first.
   out->marker = !page.objects.empty() && page.objects.front().key == dirKey;
-  return Error();
+  if (!out->marker || !markerMetadata) return Error();
+  // Listings carry no metadata: the marker's own HEAD has it. A marker
+  // removed in between leaves a directory without one.
+  error = client.headObject(dirKey, &out->head);
+  if (error.code() == OVK_ERR_NOT_FOUND) {
+    out->marker = false;
+    out->head = ObjectHead();
+    return Error();
+  }
+  return error;
 }
 
 Error QuollBackend::listAll(const std::string& prefix, bool oneLevel,
@@ -163,28 +159,6 @@ Error QuollBackend::deleteKeys(const std::vector<std::string>& keys) {
     if (!error.ok()) return error;
   }
   return Error();
-}
-
-Error QuollBackend::copyKey(const std::string& src, const std::string& dst, int64_t size) {
-  S3Client& client = *store_->client;
-  if (size <= kMaxSingleCopy) return client.copyObject(src, dst, nullptr);
-  ObjectHead head;
-  Error error = client.headObject(src, &head);
-  if (!error.ok()) return error;
-  std::string uploadId;
-  error = client.createMultipartUpload(dst, head.metadata, &uploadId);
-  if (!error.ok()) return error;
-  std::vector<CompletedPart> parts;
-  for (int64_t first = 0; first < size && error.ok(); first += kCopyPartBytes) {
-    int64_t last = std::min(size, first + kCopyPartBytes) - 1;
-    CompletedPart part{static_cast<int>(parts.size()) + 1, ""};
-    error = client.uploadPartCopy(dst, uploadId, part.partNumber, src, first, last,
-                                  &part.etag);
-    parts.push_back(std::move(part));
-  }
-  if (error.ok()) error = client.completeMultipartUpload(dst, uploadId, parts);
-  if (!error.ok()) client.abortMultipartUpload(dst, uploadId);
-  return error;
 }
 
 Error QuollBackend::keepParent(const StorePath& path) {
@@ -427,7 +401,10 @@ Error QuollBackend::rename(const StorePath& src, const StorePath& dst) {
   }
 
   if (from.kind == Kind::kFile) {
-    error = copyKey(store_->fileKey(src), store_->fileKey(dst), from.head.size);
+    error = CopyObjectServerSide(*store_->client,
+                                 {store_->fileKey(src), from.head.size, from.head.etag},
+                                 store_->fileKey(dst), nullptr, store_->settings.copyPartBytes,
+                                 store_->settings.uploadConcurrency);
     if (error.ok()) error = store_->client->deleteObject(store_->fileKey(src));
     return error.ok() ? keepParent(src) : error;
   }
@@ -439,17 +416,25 @@ Error QuollBackend::rename(const StorePath& src, const StorePath& dst) {
   if (!error.ok()) return error;
   std::vector<std::string> copied;
   std::vector<std::string> sources;
-  if (to.kind == Kind::kDirectory && to.marker) copied.push_back(dstKey);
   for (const ListedObject& object : objects) {
-    std::string target = dstKey + object.key.substr(srcKey.size());
-    error = copyKey(object.key, target, object.size);
-    if (!error.ok()) {
-      // The source is still whole; take back the partial copy.
-      deleteKeys(copied);
-      return error;
-    }
-    copied.push_back(target);
+    copied.push_back(dstKey + object.key.substr(srcKey.size()));
     sources.push_back(object.key);
+  }
+  const QuollSettings& settings = store_->settings;
+  error = RunBounded(objects.size(), settings.uploadConcurrency, [&](size_t i) {
+    return CopyObjectServerSide(*store_->client, {objects[i].key, objects[i].size, ""},
+                                copied[i], nullptr, settings.copyPartBytes, 1);
+  });
+  if (to.kind == Kind::kDirectory && to.marker) {
+    // The target's own marker was there before: taking the copies back
+    // must not take the empty target directory with them.
+    copied.erase(std::remove(copied.begin(), copied.end(), dstKey), copied.end());
+  }
+  if (!error.ok()) {
+    // The source is still whole; take back the copies (a target that was
+    // never written is no loss to delete).
+    deleteKeys(copied);
+    return error;
   }
   if (sources.empty() || sources.front() != srcKey) {
     // An implicit directory moves as an explicit one, so it survives empty.
@@ -483,7 +468,9 @@ Error QuollBackend::updateMetadata(const StorePath& path,
   }
   const std::string key =
       probed.kind == Kind::kFile ? store_->fileKey(path) : store_->dirKey(path);
-  return store_->client->copyObject(key, key, &metadata);
+  return CopyObjectServerSide(*store_->client, {key, probed.head.size, probed.head.etag}, key,
+                              &metadata, store_->settings.copyPartBytes,
+                              store_->settings.uploadConcurrency);
 }
 
 Error QuollBackend::setPermission(const StorePath& path, int32_t perm) {
@@ -549,7 +536,7 @@ Error QuollBackend::open(const StorePath& path, int32_t flags, int32_t perm,
   auto stream = std::make_unique<QuollWriteStream>(store_, store_->fileKey(path),
                                                    std::move(metadata));
   if (append) {
-    error = stream->startFrom(probed.head.size);
+    error = stream->startFrom({store_->fileKey(path), probed.head.size, probed.head.etag});
     if (!error.ok()) return error;
   }
   *out = std::move(stream);

@@ -53,9 +53,9 @@ class QuollBackend : public Backend {
   };
 
   // What `path` is: HEAD of the file key, then one listing of one key below
-  // it. With `markerMetadata`, the directory marker's HEAD comes before the
-  // listing, so a marked directory is known, with its metadata, after two
-  // requests.
+  // it, so a file takes one request and a missing path or a directory two.
+  // With `markerMetadata`, a directory that has a marker takes a third, the
+  // marker's HEAD, for the metadata that listings do not return.
   Error probe(const StorePath& path, bool markerMetadata, Probe* out);
   // Every key below `prefix` (all pages), or with `delimiter` the keys and
   // sub-prefixes of one level.
@@ -63,8 +63,6 @@ class QuollBackend : public Backend {
                 std::vector<ListedObject>* objects,
                 std::vector<std::string>* prefixes);
   Error deleteKeys(const std::vector<std::string>& keys);
-  // Copies one object, server-side; multipart copy above 5 GiB.
-  Error copyKey(const std::string& src, const std::string& dst, int64_t size);
   // Keeps `path`'s parent directory in existence once `path` is gone, by
   // giving it a marker when nothing else is left below it.
   Error keepParent(const StorePath& path);

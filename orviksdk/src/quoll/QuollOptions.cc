@@ -25,6 +25,8 @@ Error ReadQuollSettings(const Options& options, const std::string& bucket,
                                    &s.readAheadBytes);
   if (e.ok()) e = options.getInt64("fs.quoll.part.bytes", 8 << 20, 5 << 20,
                                    int64_t{5} << 30, &s.partBytes);
+  if (e.ok()) e = options.getInt64("fs.quoll.copy.part.bytes", int64_t{5} << 30, 5 << 20,
+                                   int64_t{5} << 30, &s.copyPartBytes);
   if (e.ok() && (e = options.getInt64("fs.quoll.upload.concurrency", 4, 1, 64, &value)).ok()) {
     s.uploadConcurrency = static_cast<int>(value);
   }

@@ -12,6 +12,7 @@
 // | fs.quoll.readahead.bytes      | 8388608     | first read-ahead window of sequential reads |
 // | fs.quoll.part.bytes           | 8388608     | multipart part size (5 MiB .. 5 GiB)        |
 // | fs.quoll.upload.concurrency   | 4           | parts of one stream uploaded at once        |
+// | fs.quoll.copy.part.bytes      | 5368709120  | larger objects are copied in parts this big |
 // | fs.quoll.retry.attempts       | 5           | attempts per request, the first included   |
 // | fs.quoll.retry.totalMs        | 120000      | retries stop when this time would be passed |
 // | fs.quoll.connectTimeoutMs     | 10000       | TCP/TLS connection timeout                  |
@@ -31,6 +32,7 @@ struct QuollSettings {
   int64_t readAheadBytes = 8 << 20;
   int64_t partBytes = 8 << 20;
   int uploadConcurrency = 4;
+  int64_t copyPartBytes = int64_t{5} << 30;
 };
 
 // Reads every option of the table; a malformed value is

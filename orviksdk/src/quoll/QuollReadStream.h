@@ -48,6 +48,8 @@ class QuollReadStream : public Stream {
   Error close() override;
 
  private:
+  friend class QuollWriteStream;  // a server-side copy reads key_, size_, etag_
+
   struct Chunk {
     int64_t start = 0;
     int64_t length = 0;

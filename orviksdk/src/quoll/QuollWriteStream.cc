@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "QuollReadStream.h"
+
 namespace ovk::quoll {
 namespace {
 
 constexpr int64_t kMinPartBytes = 5 << 20;
-constexpr int64_t kMaxCopyPartBytes = int64_t{5} << 30;
 
 }  // namespace
 
@@ -48,35 +49,53 @@ void QuollWriteStream::abortUpload() {
   }
 }
 
-Error QuollWriteStream::startFrom(int64_t existingSize) {
-  if (existingSize <= 0) return Error();
+Error QuollWriteStream::startFrom(const CopySource& source) {
+  if (source.size <= 0) return Error();
   S3Client& client = *store_->client;
-  if (existingSize < kMinPartBytes) {
-    buffer_.resize(static_cast<size_t>(existingSize));
-    int64_t got = 0;
-    Error error = client.getRange(key_, 0, existingSize, buffer_.data(), &got);
-    if (!error.ok()) return fail(error);
-    if (got != existingSize) {
-      return fail(Error::Io("append to " + describe() + ": the object changed while reading it"));
+  // Whole copy parts, and the rest too when it is big enough to be a part
+  // that is not the last; a smaller rest starts the first written part.
+  const int64_t partBytes = store_->settings.copyPartBytes;
+  int64_t copyEnd = source.size - source.size % partBytes;
+  if (source.size - copyEnd >= kMinPartBytes) copyEnd = source.size;
+  if (copyEnd > 0) {
+    Error error = startUpload();
+    if (error.ok()) {
+      error = CopyParts(client, source, 0, copyEnd, key_, uploadId_, partBytes,
+                        store_->settings.uploadConcurrency, &parts_);
     }
-    written_ = existingSize;
-    return Error();
-  }
-  Error error = startUpload();
-  if (!error.ok()) return fail(error);
-  // Equal copy parts, each within the service's limits for copied parts.
-  int64_t count = (existingSize + kMaxCopyPartBytes - 1) / kMaxCopyPartBytes;
-  int64_t step = (existingSize + count - 1) / count;
-  for (int64_t first = 0; first < existingSize; first += step) {
-    int64_t last = std::min(existingSize, first + step) - 1;
-    CompletedPart part{static_cast<int>(parts_.size()) + 1, ""};
-    error = client.uploadPartCopy(key_, uploadId_, part.partNumber, key_, first, last,
-                                  &part.etag);
     if (!error.ok()) return fail(error);
-    parts_.push_back(std::move(part));
+    copiedFrom_ = source;
   }
-  written_ = existingSize;
+  int64_t rest = source.size - copyEnd;
+  if (rest > 0) {
+    buffer_.resize(static_cast<size_t>(rest));
+    int64_t got = 0;
+    Error error = client.getRange(source.key, copyEnd, rest, buffer_.data(), &got, source.etag);
+    if (!error.ok()) return fail(error);
+    if (got != rest) {
+      return fail(Error::Io("write " + describe() + ": " + source.key +
+                            " changed while reading it"));
+    }
+  }
+  written_ = source.size;
   return Error();
+}
+
+bool QuollWriteStream::copyFrom(Stream& source, int64_t* copied, Error* error) {
+  auto* reader = dynamic_cast<QuollReadStream*>(&source);
+  // Only a whole object into an empty writer: anything else would need
+  // ranges of parts, and the core's buffered copy does it as well.
+  if (reader == nullptr || !store_->client->sameBucket(*reader->store_->client) ||
+      written_ != 0 || reader->position_ != 0) {
+    return false;
+  }
+  *error = failure_;
+  if (!failure_.ok()) return true;
+  if (reader->size_ > 0) pendingCopy_ = CopySource{reader->key_, reader->size_, reader->etag_};
+  written_ = reader->size_;
+  reader->position_ = reader->size_;
+  *copied = reader->size_;
+  return true;
 }
 
 Error QuollWriteStream::submitPart() {
@@ -110,6 +129,13 @@ Error QuollWriteStream::drain(size_t limit) {
 
 Error QuollWriteStream::write(const char* data, uint64_t n) {
   if (!failure_.ok()) return failure_;
+  if (pendingCopy_ && n > 0) {
+    CopySource source = std::move(*pendingCopy_);
+    pendingCopy_.reset();
+    written_ = 0;
+    Error error = startFrom(source);
+    if (!error.ok()) return error;
+  }
   while (n > 0) {
     size_t partBytes = currentPartBytes();
     if (buffer_.capacity() < partBytes) buffer_.reserve(partBytes);
@@ -134,6 +160,15 @@ Error QuollWriteStream::close() {
   if (completed_) return Error();
   if (!failure_.ok()) return failure_;
   S3Client& client = *store_->client;
+  if (pendingCopy_) {
+    Error error = CopyObjectServerSide(client, *pendingCopy_, key_, &metadata_,
+                                       store_->settings.copyPartBytes,
+                                       store_->settings.uploadConcurrency);
+    if (!error.ok()) return fail(error);
+    pendingCopy_.reset();
+    completed_ = true;
+    return Error();
+  }
   if (uploadId_.empty()) {
     Error error = client.putObject(key_, buffer_.data(), buffer_.size(), metadata_);
     if (!error.ok()) return fail(error);
@@ -150,6 +185,10 @@ Error QuollWriteStream::close() {
   std::sort(parts_.begin(), parts_.end(), [](const CompletedPart& a, const CompletedPart& b) {
     return a.partNumber < b.partNumber;
   });
+  if (copiedFrom_) {
+    error = CheckSourceUnchanged(client, *copiedFrom_, key_);
+    if (!error.ok()) return fail(error);
+  }
   error = client.completeMultipartUpload(key_, uploadId_, parts_);
   if (error.code() == OVK_ERR_NOT_FOUND) {
     // A completion whose answer was lost and that was sent again finds the

@@ -9,8 +9,14 @@
 // upload: only then does the object appear, whole. Any failure aborts the
 // upload, so a failed or abandoned stream leaves no object change and no
 // dangling upload. Append starts the upload with the existing object as
-// its first part (server-side copy), or with its bytes when it is smaller
-// than the 5 MiB minimum part.
+// its first parts (server-side copies), or with its bytes when it is
+// smaller than the 5 MiB minimum part; before completing, the object must
+// still be the version those parts came from.
+//
+// A whole object of the same bucket copied in (copyFrom) into a writer that
+// holds nothing yet is not read at all: close() makes the file a
+// server-side copy of that version (ServerCopy.h). Bytes written after it
+// turn the copy into the first parts of a multipart upload, as for append.
 //
 // Part sizes double every 1,000 parts, so the 10,000-part limit of the
 // service is not reached before objects of several terabytes.
@@ -24,11 +30,13 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Backend.h"
 #include "QuollStore.h"
+#include "ServerCopy.h"
 
 namespace ovk::quoll {
 
@@ -39,9 +47,9 @@ class QuollWriteStream : public Stream {
   // Aborts an upload that was not completed.
   ~QuollWriteStream() override;
 
-  // Keeps the `existingSize` bytes of the object already at the key, for
-  // append. Call once, before any write.
-  Error startFrom(int64_t existingSize);
+  // Starts the file with the bytes of `source`: for append, the object
+  // already at the key. Call once, before any write.
+  Error startFrom(const CopySource& source);
 
   Error read(char* buffer, uint64_t n, int64_t* got) override;
   Error pread(char* buffer, uint64_t n, int64_t offset, int64_t* got) override;
@@ -52,6 +60,7 @@ class QuollWriteStream : public Stream {
   Error seek(int64_t offset, int64_t* position) override;
   Error length(int64_t* length) override;
   Error close() override;
+  bool copyFrom(Stream& source, int64_t* copied, Error* error) override;
 
  private:
   struct PartResult {
@@ -77,6 +86,8 @@ class QuollWriteStream : public Stream {
   std::string uploadId_;      // empty until the first part is sent
   std::vector<CompletedPart> parts_;
   std::deque<std::future<PartResult>> inFlight_;
+  std::optional<CopySource> pendingCopy_;  // the whole file so far, not yet copied
+  std::optional<CopySource> copiedFrom_;   // the source of the upload's copied parts
   Error failure_;             // the first failure; every later call returns it
   bool completed_ = false;
 };

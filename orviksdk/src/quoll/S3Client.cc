@@ -47,6 +47,15 @@ int64_t headerInt(const HttpResponse& response, const char* name) {
   return value.empty() ? -1 : std::strtoll(value.c_str(), nullptr, 10);
 }
 
+// x-amz-copy-source-if-match with the ETag unquoted: the service accepts
+// either form, and the RADOS Gateway compares the bare value only.
+void addCopySourceCondition(const std::string& etag, Headers* headers) {
+  if (etag.empty()) return;
+  bool quoted = etag.size() >= 2 && etag.front() == '"' && etag.back() == '"';
+  headers->emplace_back("x-amz-copy-source-if-match",
+                        quoted ? etag.substr(1, etag.size() - 2) : etag);
+}
+
 }  // namespace
 
 Error S3Client::Create(Config config, RetryLog log, std::unique_ptr<S3Client>* out) {
@@ -298,10 +307,12 @@ Error S3Client::deleteObjects(const std::vector<std::string>& keys) {
 }
 
 Error S3Client::copyObject(const std::string& srcKey, const std::string& dstKey,
-                           const std::map<std::string, std::string>* replaceMetadata) {
+                           const std::map<std::string, std::string>* replaceMetadata,
+                           const std::string& srcEtag) {
   Call call{"CopyObject", "PUT", dstKey};
   call.headers.emplace_back("x-amz-copy-source",
                             uriEncode("/" + config_.bucket + "/" + srcKey, true));
+  addCopySourceCondition(srcEtag, &call.headers);
   if (replaceMetadata != nullptr) {
     call.headers.emplace_back("x-amz-metadata-directive", "REPLACE");
     addMetadata(*replaceMetadata, &call.headers);
@@ -348,11 +359,13 @@ Error S3Client::uploadPart(const std::string& key, const std::string& uploadId,
 
 Error S3Client::uploadPartCopy(const std::string& key, const std::string& uploadId,
                                int partNumber, const std::string& srcKey,
-                               int64_t first, int64_t last, std::string* etag) {
+                               int64_t first, int64_t last, std::string* etag,
+                               const std::string& srcEtag) {
   Call call{"UploadPartCopy", "PUT", key};
   call.query = {{"partNumber", std::to_string(partNumber)}, {"uploadId", uploadId}};
   call.headers.emplace_back("x-amz-copy-source",
                             uriEncode("/" + config_.bucket + "/" + srcKey, true));
+  addCopySourceCondition(srcEtag, &call.headers);
   call.headers.emplace_back("x-amz-copy-source-range", "bytes=" + std::to_string(first) +
                                                            "-" + std::to_string(last));
   call.errorIn200 = true;

@@ -59,6 +59,13 @@ class S3Client {
   static Error Create(Config config, RetryLog log, std::unique_ptr<S3Client>* out);
 
   const std::string& bucket() const { return config_.bucket; }
+  // Whether `other` reaches the same bucket of the same service with the
+  // same key, so that this client may copy its objects server-side.
+  bool sameBucket(const S3Client& other) const {
+    return scheme_ == other.scheme_ && host_ == other.host_ &&
+           config_.bucket == other.config_.bucket &&
+           config_.accessKeyId == other.config_.accessKeyId;
+  }
 
   // Bucket-level check used at connection time (HEAD bucket).
   Error headBucket();
@@ -82,9 +89,12 @@ class S3Client {
   // At most 1,000 keys, as the service allows per request.
   Error deleteObjects(const std::vector<std::string>& keys);
   // Server-side copy; with `replaceMetadata` the copy gets that metadata
-  // instead of the source's. Objects above 5 GiB need copyPart instead.
+  // instead of the source's. With `srcEtag`, the copy fails (HTTP 412) once
+  // the source is no longer that version. Objects above 5 GiB need
+  // uploadPartCopy instead (ServerCopy.h chooses).
   Error copyObject(const std::string& srcKey, const std::string& dstKey,
-                   const std::map<std::string, std::string>* replaceMetadata);
+                   const std::map<std::string, std::string>* replaceMetadata,
+                   const std::string& srcEtag = "");
 
   Error createMultipartUpload(const std::string& key,
                               const std::map<std::string, std::string>& metadata,
@@ -92,10 +102,12 @@ class S3Client {
   Error uploadPart(const std::string& key, const std::string& uploadId,
                    int partNumber, const char* data, size_t size,
                    std::string* etag);
-  // Copies bytes [first, last] of `srcKey` as one part.
+  // Copies bytes [first, last] of `srcKey` as one part; `srcEtag` as for
+  // copyObject.
   Error uploadPartCopy(const std::string& key, const std::string& uploadId,
                        int partNumber, const std::string& srcKey, int64_t first,
-                       int64_t last, std::string* etag);
+                       int64_t last, std::string* etag,
+                       const std::string& srcEtag = "");
   Error completeMultipartUpload(const std::string& key,
                                 const std::string& uploadId,
                                 const std::vector<CompletedPart>& parts);

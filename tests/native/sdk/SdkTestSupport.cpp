@@ -190,6 +190,12 @@ ovk_io_context_t* TestStore::open(const std::string& path, int32_t flags, Outcom
   return s;
 }
 
+Outcome TestStore::copyFrom(ovk_io_context_t* to, ovk_io_context_t* from, int64_t* copied) {
+  ovk_handle_ctx_t* c = ctx(to);
+  *copied = ovk_copyFrom(c, from, nullptr);
+  return Take(c);
+}
+
 Outcome TestStore::write(ovk_io_context_t* s, const std::string& data) {
   ovk_handle_ctx_t* c = ctx(s);
   int64_t n = ovk_write(c, data.data(), data.size(), nullptr);

@@ -98,6 +98,8 @@ class TestStore {
   Outcome tell(ovk_io_context_t* s, int64_t* out);
   Outcome seek(ovk_io_context_t* s, int64_t offset, int64_t* out);
   Outcome length(ovk_io_context_t* s, int64_t* out);
+  // ovk_copyFrom into the write stream `to` from `from` (of any store).
+  Outcome copyFrom(ovk_io_context_t* to, ovk_io_context_t* from, int64_t* copied);
 
   ovk_handle_ctx_t* ctx() const { return ovk_createHandleCtx1(store_); }
   ovk_handle_ctx_t* ctx(ovk_io_context_t* s) const { return ovk_createHandleCtx2(store_, s); }

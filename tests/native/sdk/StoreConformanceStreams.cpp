@@ -268,6 +268,124 @@ TEST_P(StoreConformance, AWriterIsInvisibleUntilClose) {
   EXPECT_TRUE(found);
 }
 
+// A copy between two streams appends the rest of the source, wherever
+// the source stands and whatever the writer holds before and after; the
+// backends copy whole objects by the storage itself and fall back to a
+// buffer otherwise, and every combination must give the same bytes.
+TEST_P(StoreConformance, CopyFromAppendsTheRestOfTheSource) {
+  const std::string source = "0123456789abcdef";
+  struct Case {
+    const char* name;
+    std::string content;  // of the source file
+    std::string before;   // written to the writer before the copy
+    int64_t skip;         // read from the source before the copy
+    std::string after;    // written after it
+  } cases[] = {{"whole", source, "", 0, ""},
+               {"empty-source", "", "", 0, ""},
+               {"after-writes", source, "head-", 0, ""},
+               {"from-the-middle", source, "", 5, ""},
+               {"then-writes", source, "", 0, "-tail"},
+               {"everything", source, "head-", 5, "-tail"},
+               {"from-the-end", source, "head-", 16, "-tail"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string from = std::string("/src-") + c.name;
+    const std::string to = std::string("/copy-") + c.name;
+    ASSERT_TRUE(store().writeFile(from, c.content).ok());
+    Outcome o;
+    ovk_io_context_t* r = store().open(from, OVK_OPEN_READ, &o);
+    ASSERT_NE(r, nullptr) << o;
+    ovk_io_context_t* w = store().open(to, OVK_OPEN_WRITE, &o);
+    ASSERT_NE(w, nullptr) << o;
+    std::vector<char> skipped(static_cast<size_t>(c.skip) + 1);
+    int64_t got = 0;
+    if (c.skip > 0) {
+      ASSERT_TRUE(store().read(r, skipped.data(), c.skip, &got).ok());
+      ASSERT_EQ(got, c.skip);
+    }
+    if (!c.before.empty()) ASSERT_TRUE(store().write(w, c.before).ok());
+
+    int64_t copied = -1;
+    o = store().copyFrom(w, r, &copied);
+    ASSERT_TRUE(o.ok()) << o;
+    int64_t rest = static_cast<int64_t>(c.content.size()) - c.skip;
+    EXPECT_EQ(copied, rest);
+    int64_t position = -1;
+    ASSERT_TRUE(store().tell(w, &position).ok());
+    EXPECT_EQ(position, static_cast<int64_t>(c.before.size()) + rest);
+    bool found = true;
+    store().exists(to, &found);
+    EXPECT_FALSE(found) << "the copy appears only at close";
+    ASSERT_TRUE(store().read(r, skipped.data(), 1, &got).ok());
+    EXPECT_EQ(got, -1) << "the source is left at its end";
+
+    if (!c.after.empty()) ASSERT_TRUE(store().write(w, c.after).ok());
+    o = store().close(w);
+    ASSERT_TRUE(o.ok()) << o;
+    ASSERT_TRUE(store().close(r).ok());
+    ovk_freeIOContext(w);
+    ovk_freeIOContext(r);
+    std::string content;
+    ASSERT_TRUE(store().readFile(to, &content).ok());
+    EXPECT_EQ(content, c.before + c.content.substr(static_cast<size_t>(c.skip)) + c.after);
+  }
+}
+
+TEST_P(StoreConformance, CopyFromTakesAReaderOfAnotherStore) {
+  ASSERT_TRUE(store().writeFile("/elsewhere", "bytes of the other store").ok());
+  auto other = reopen({});
+  ASSERT_TRUE(other->initOutcome().ok()) << other->initOutcome();
+  Outcome o;
+  ovk_io_context_t* r = other->open("/elsewhere", OVK_OPEN_READ, &o);
+  ASSERT_NE(r, nullptr) << o;
+  ovk_io_context_t* w = store().open("/here", OVK_OPEN_WRITE, &o);
+  ASSERT_NE(w, nullptr) << o;
+  int64_t copied = -1;
+  o = store().copyFrom(w, r, &copied);
+  ASSERT_TRUE(o.ok()) << o;
+  EXPECT_EQ(copied, 24);
+  ASSERT_TRUE(store().close(w).ok());
+  ASSERT_TRUE(other->close(r).ok());
+  ovk_freeIOContext(w);
+  ovk_freeIOContext(r);
+  std::string content;
+  ASSERT_TRUE(store().readFile("/here", &content).ok());
+  EXPECT_EQ(content, "bytes of the other store");
+}
+
+TEST_P(StoreConformance, CopyFromRefusesStreamsOfTheWrongDirection) {
+  ASSERT_TRUE(store().writeFile("/f", "data").ok());
+  Outcome o;
+  ovk_io_context_t* r = store().open("/f", OVK_OPEN_READ, &o);
+  ovk_io_context_t* r2 = store().open("/f", OVK_OPEN_READ, &o);
+  ovk_io_context_t* w = store().open("/g", OVK_OPEN_WRITE, &o);
+  ovk_io_context_t* w2 = store().open("/h", OVK_OPEN_WRITE, &o);
+  ASSERT_TRUE(r && r2 && w && w2);
+  ovk_io_context_t* closed = store().open("/f", OVK_OPEN_READ, &o);
+  ASSERT_TRUE(store().close(closed).ok());
+  struct Case {
+    const char* name;
+    ovk_io_context_t* to;
+    ovk_io_context_t* from;
+  } cases[] = {{"into a reader", r, r2},
+               {"from a writer", w, w2},
+               {"onto itself", w, w},
+               {"from nothing", w, nullptr},
+               {"from a closed reader", w, closed}};
+  for (const Case& c : cases) {
+    int64_t copied = 0;
+    o = store().copyFrom(c.to, c.from, &copied);
+    EXPECT_EQ(o.code, OVK_ERR_INVALID_ARGUMENT) << c.name << ": " << o;
+    EXPECT_EQ(copied, -1) << c.name;
+  }
+  // Nothing reached the writer: it still publishes an empty file.
+  ASSERT_TRUE(store().close(w).ok());
+  std::string content = "?";
+  ASSERT_TRUE(store().readFile("/g", &content).ok());
+  EXPECT_EQ(content, "");
+  for (ovk_io_context_t* s : {r, r2, w, w2, closed}) ovk_freeIOContext(s);
+}
+
 TEST_P(StoreConformance, AnAbandonedWriterLeavesThePreviousContent) {
   ASSERT_TRUE(store().writeFile("/keep", "previous").ok());
   Outcome o;

@@ -10,6 +10,7 @@
 #include "OvkConfig.h"
 #include "common.h"
 #include "filestream.h"
+#include "filestream_internal.h"
 
 namespace {
 
@@ -417,6 +418,31 @@ PyObject* ParseTransferArgs(PyObject* self, PyObject* args, PyObject* kwargs,
   return PyLong_FromLongLong(config->getInt64(key, kConfigDefaultBufferSize));
 }
 
+// The native writer of `destination` when it is an open, writable stream
+// of the exact FileStream type, whose write cannot have been replaced:
+// download may then hand it the whole copy in one native call, and the
+// storage moves the bytes itself (a server-side copy for quoll://, by the
+// kernel for file://) instead of through this process. Null otherwise.
+OvkWriter* DirectCopyTarget(PyObject* destination) {
+  if (!stream::IsExact(destination)) return nullptr;
+  FileStreamObject* target = stream::AsStream(destination);
+  if (!target->is_writable || target->writer == nullptr ||
+      target->writer->closed()) {
+    return nullptr;
+  }
+  return target->writer.get();
+}
+
+PyObject* CopyToStream(OvkReader* reader, OvkWriter* writer) {
+  OvkStatus status;
+  int64_t copied = 0;
+  Py_BEGIN_ALLOW_THREADS
+  status = writer->copyFrom(*reader, &copied);
+  Py_END_ALLOW_THREADS
+  if (!status.ok()) return RaiseStatus(status, StatusMapping::kIOError);
+  Py_RETURN_NONE;
+}
+
 }  // namespace
 
 PyObject* FileStream_download(PyObject* self, PyObject* args,
@@ -435,6 +461,9 @@ PyObject* FileStream_download(PyObject* self, PyObject* args,
   if (!size_obj) return nullptr;
   int32_t size = 0;
   if (ReadSize(size_obj.get(), &size) < 0) return nullptr;
+  if (OvkWriter* writer = DirectCopyTarget(stream_or_path)) {
+    return CopyToStream(reader, writer);
+  }
 
   PyRef queue_type(FsGlobal("Queue"));
   if (!queue_type) return nullptr;

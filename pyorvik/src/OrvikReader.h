@@ -54,6 +54,8 @@ class OrvikReader : public OvkReader {
   std::shared_ptr<OvkTask> closeAsync(OvkStatusCallback done) override;
 
  private:
+  friend class OrvikWriter;  // copyFrom reads through stream_ under read_lock_
+
   std::mutex read_lock_;  // held for the whole of one read()
   std::string name_;      // the path as given to openReader
   ovk_store_t* store_;    // borrowed from the client

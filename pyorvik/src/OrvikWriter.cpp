@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "OrvikReader.h"
 #include "OvkAsyncSubmit.h"
 #include "OvkSdkCall.h"
 #include "OvkStreamCalls.h"
@@ -97,4 +98,21 @@ OvkStatus OrvikWriter::close() {
 // whatever the outcome.
 std::shared_ptr<OvkTask> OrvikWriter::closeAsync(OvkStatusCallback done) {
   return closeStreamAsync(store_, stream_, &closed_, std::move(done));
+}
+
+OvkStatus OrvikWriter::copyFrom(OvkReader& source, int64_t* copied) {
+  if (closed_.load()) return alreadyClosed();
+  auto* reader = dynamic_cast<OrvikReader*>(&source);
+  if (reader == nullptr) {
+    return OvkStatus::InternalError(OVK_ERR_INVALID_ARGUMENT,
+                                    "copy file failed: the source is not a "
+                                    "stream of this library");
+  }
+  std::lock_guard<std::mutex> reading(reader->read_lock_);
+  if (reader->closed_.load()) return alreadyClosed();
+  ovk_handle_ctx_t* ctx = ovk_createHandleCtx2(store_, stream_);
+  int64_t result = ovk_copyFrom(ctx, reader->stream_, nullptr);
+  OvkStatus status = sdkStatus(takeOutcome(ctx), "copy file failed: ");
+  if (status.ok()) *copied = result;
+  return status;
 }

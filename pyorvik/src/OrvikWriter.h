@@ -35,6 +35,8 @@ class OrvikWriter : public OvkWriter {
   std::shared_ptr<OvkTask> tellAsync(OvkInt64Callback done) override;
   OvkStatus close() override;
   std::shared_ptr<OvkTask> closeAsync(OvkStatusCallback done) override;
+  // `source` must be an OrvikReader, of this store or another.
+  OvkStatus copyFrom(OvkReader& source, int64_t* copied) override;
 
  private:
   std::string name_;    // the path as given to openWriter or openAppender

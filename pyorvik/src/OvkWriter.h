@@ -26,6 +26,11 @@ class OvkWriter {
   virtual std::shared_ptr<OvkTask> tellAsync(OvkInt64Callback done) = 0;
   virtual OvkStatus close() = 0;
   virtual std::shared_ptr<OvkTask> closeAsync(OvkStatusCallback done) = 0;
+  // Appends the rest of `source` (from its position to its end, which
+  // becomes its position) to this file. The storage copies the bytes
+  // itself where it can, so they need not pass through this process.
+  // *copied = the bytes appended.
+  virtual OvkStatus copyFrom(OvkReader& source, int64_t* copied) = 0;
 };
 
 #endif  // PYORVIK_SRC_OVKWRITER_H_

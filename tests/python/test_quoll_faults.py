@@ -154,3 +154,42 @@ def test_retries_are_logged_without_secrets(quoll_connect, fault_proxy, s3, rgw,
     assert "RETRY" in log and "SlowDown" in log
     for secret in (rgw.secret_key, rgw.access_key, "Signature=", "Credential="):
         assert secret not in log
+
+
+@pytest.mark.parametrize("size", [1 * MiB, 12 * MiB])
+def test_copy_file_moves_no_bytes_through_the_client(quoll_connect, fault_proxy, s3, rgw,
+                                                     prefix, size):
+    data = os.urandom(size)
+    s3.put_object(Bucket=rgw.bucket, Key=prefix + "/a", Body=data)
+    fs = quoll_connect(endpoint=fault_proxy.endpoint, **{"copy.part.bytes": 5 * MiB})
+    fault_proxy.reset()
+    fs.copy_file("/a", "/b")
+    assert [r for r in fault_proxy.requests() if r[0] == "GET" and "list-type" not in r[1]] == []
+    assert fault_proxy.bytes_out() < 64 << 10
+    assert s3.get_object(Bucket=rgw.bucket, Key=prefix + "/b")["Body"].read() == data
+    assert uploads_left(s3, rgw, prefix) == []
+
+
+# A copy through the client's buffer (the source was read from first, so
+# the store cannot copy it whole) that fails part-way leaves the
+# destination broken: its close fails and the old content stays.
+@pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")
+def test_a_copy_that_fails_part_way_publishes_nothing(quoll_connect, fault_proxy, s3, rgw,
+                                                      prefix):
+    s3.put_object(Bucket=rgw.bucket, Key=prefix + "/a", Body=os.urandom(20 * MiB))
+    s3.put_object(Bucket=rgw.bucket, Key=prefix + "/b", Body=b"previous")
+    fs = quoll_connect(endpoint=fault_proxy.endpoint, **{"readahead.bytes": 1 * MiB})
+    with fs.open("/a", "rb") as source:
+        source.read(10)
+        target = fs.open("/b", "wb")
+        fault_proxy.arm("GET", object_path("a"), "status", status=403, code="AccessDenied",
+                        times=100)
+        with pytest.raises(IOError) as info:
+            source.download(target)
+        assert b"AccessDenied" in info.value.args[0]
+        with pytest.raises(IOError):
+            target.close()
+    del target
+    gc.collect()
+    assert s3.get_object(Bucket=rgw.bucket, Key=prefix + "/b")["Body"].read() == b"previous"
+    assert uploads_left(s3, rgw, prefix) == []

@@ -414,6 +414,29 @@ def test_copy_file_many_chunks(store):
     assert sha(store.get("b")) == sha(data)
 
 
+@pytest.mark.parametrize("skip, head, tail", [
+    (0, b"", b""),
+    (100, b"", b""),
+    (0, b"head-", b"-tail"),
+    (100, b"head-", b"-tail"),
+    (300000, b"head-", b""),
+])
+def test_download_into_a_stream_of_the_store(store, skip, head, tail):
+    # A FileStream destination takes the rest of the source in one native
+    # copy: it must start where the source stands and keep what the
+    # destination holds around it.
+    data = os.urandom(300000)
+    store.put("a", data)
+    with store.fs.open("/a", "rb") as source, store.fs.open("/b", "wb") as target:
+        source.read(skip)
+        target.write(head)
+        source.download(target)
+        assert source.read() == b""
+        assert target.tell() == len(head) + len(data) - skip
+        target.write(tail)
+    assert sha(store.get("b")) == sha(head + data[skip:] + tail)
+
+
 def test_transfers_of_missing_paths(store, tmp_path):
     target = tmp_path / "out.bin"
     with pytest.raises(FileNotFoundError):
@@ -587,4 +610,22 @@ results["threads"] = threading.active_count()
     assert data["copy"] == ["OSError", repr((
         b"failed to read /src size 4 readed -1, errmsg: connection reset",))]
     assert data["writes"] == 3
+    assert data["threads"] == 1
+
+
+def test_copy_file_hands_the_whole_copy_to_the_store(fake):
+    data = fake("""
+fs.copy_file("/src", "/dst", 4)
+results["calls"] = [fake.ovkfake_call_count(name) for name in
+                    (b"ovk_copyFrom", b"ovk_read", b"ovk_write")]
+with fs.open("/dst") as f:
+    results["dst"] = f.read().decode()
+fake.ovkfake_push(b"ovk_copyFrom", 3005, b"the service refused the copy", -1)
+results["failed"] = outcome(lambda: fs.copy_file("/src", "/dst2"))
+results["threads"] = threading.active_count()
+""")
+    assert data["calls"] == [1, 0, 0]
+    assert data["dst"] == "x" * 64
+    assert data["failed"] == ["OSError", repr((
+        b"copy file failed: the service refused the copy",))]
     assert data["threads"] == 1

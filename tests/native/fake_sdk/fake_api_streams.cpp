@@ -138,6 +138,26 @@ Producer positionProducer(Stream* stream, const char* function, Value value) {
 
 Producer flushProducer() { return boolReply; }
 
+// Appends the rest of source to the write stream, as a copy by the storage.
+Producer copyFromProducer(Stream* stream, const void* source,
+                          const char* function) {
+  return [=](const std::optional<Answer>& answer) {
+    if (answer) return failedReply(*answer, answer->ret);
+    State& state = State::get();
+    Stream* to = liveStream(state, stream, function);
+    Stream* from = state.use<Stream>(source, Kind::kStream, function);
+    if (to == nullptr || from == nullptr) return noStream();
+    int64_t size = static_cast<int64_t>(from->bytes.size());
+    int64_t start = std::min(from->position, size);
+    to->bytes.append(from->bytes, static_cast<size_t>(start));
+    to->position = static_cast<int64_t>(to->bytes.size());
+    from->position = std::max(from->position, size);
+    Reply reply;
+    reply.value = size - start;
+    return reply;
+  };
+}
+
 // Closing a write stream publishes its bytes under its path.
 Producer closeProducer(Stream* stream, const char* function) {
   return [=](const std::optional<Answer>& answer) {
@@ -340,6 +360,22 @@ bool ovk_close(ovk_handle_ctx_t* ctx, ovk_options_t* options) {
   return streamCall(ctx, options, "ovk_close", [](Stream* s) {
            return closeProducer(s, "ovk_close");
          }).value != 0;
+}
+
+int64_t ovk_copyFrom(ovk_handle_ctx_t* ctx, ovk_io_context_t* source,
+                     ovk_options_t* options) {
+  std::string from;
+  {
+    State& state = State::get();
+    std::lock_guard<std::mutex> lock(state.mu);
+    from = state.render(source, Kind::kStream);
+  }
+  return streamCall(ctx, options, "ovk_copyFrom",
+                    [source](Stream* s) {
+                      return copyFromProducer(s, source, "ovk_copyFrom");
+                    },
+                    from)
+      .value;
 }
 
 void ovk_freeIOContext(ovk_io_context_t* stream) {

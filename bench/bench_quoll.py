@@ -16,8 +16,9 @@ is kept.
 2. 2,000 random 64 KiB pread calls on one 64 MiB object against get_object
    with a Range header. Targets: calls per second >= 1.0x; bytes sent by
    the server per byte requested <= 1.1 (counted at a loopback proxy).
-3. Requests per get_file_info and exists (of a file, a directory and a
-   missing path) and per 1,000 listed entries, counted at the proxy.
+3. Requests per get_file_info and exists (of a file, a directory with and
+   without a marker object, and a missing path) and per 1,000 listed
+   entries, counted at the proxy.
    Targets: <= 2, <= 2, <= 1.
 """
 import argparse
@@ -192,6 +193,7 @@ def prepare(work):
     client.put_object(Bucket=BUCKET, Key="data/pread.bin", Body=os.urandom(PREAD_OBJECT))
     client.put_object(Bucket=BUCKET, Key="meta/dir/", Body=b"")
     client.put_object(Bucket=BUCKET, Key="meta/file", Body=b"x")
+    client.put_object(Bucket=BUCKET, Key="meta/implicit/child", Body=b"x")
     for i in range(3000):
         client.put_object(Bucket=BUCKET, Key="list/entry-%05d" % i, Body=b"")
 
@@ -222,6 +224,13 @@ def transfer_ratios(rounds, work):
           "cpu and peak: ours/peer")
 
 
+def info_or_none(fs, path):
+    try:
+        return fs.get_file_info(path)
+    except FileNotFoundError:
+        return None
+
+
 def request_counts():
     proxy = FaultProxy(GATEWAY.endpoint)
     try:
@@ -235,6 +244,8 @@ def request_counts():
 
         count("get_file_info(file)", lambda: fs.get_file_info("/file"))
         count("get_file_info(dir)", lambda: fs.get_file_info("/dir"))
+        count("get_file_info(dir, no marker)", lambda: fs.get_file_info("/implicit"))
+        count("get_file_info(missing)", lambda: info_or_none(fs, "/missing"))
         count("exists(file)", lambda: fs.exists("/file"))
         count("exists(dir)", lambda: fs.exists("/dir"))
         count("exists(missing)", lambda: fs.exists("/missing"))

@@ -41,9 +41,10 @@ OBJECTS = 16
 OBJECT_BYTES = 32 * MIB
 PART = 8 * MIB
 CONCURRENCY = 4
-# The chunk size of pyorvik's Python-level transfers (its writer queue holds
-# up to 50 chunks); the SDK still uploads and reads ahead in 8 MiB parts.
-CHUNK = 1 * MIB
+# pyorvik's Python-level transfers at their default chunk size (65536; the
+# writer queue holds up to 50 chunks): larger chunks cost no less CPU and
+# fill more memory. The SDK still uploads and reads ahead in 8 MiB parts.
+CHUNK = None
 PREAD_OBJECT = 64 * MIB
 PREAD_BYTES = 64 << 10
 PREAD_CALLS = 2000

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 SYSTEM_PACKAGES=(g++ make libgtest-dev libgmock-dev libcurl4-openssl-dev
                  libssl-dev libxml2-dev python3-dev python3-venv
                  # the RADOS Gateway of the quoll:// tests (tests/quoll/rgw.sh)
-                 ceph-mon ceph-osd ceph-mgr radosgw ceph-common uuid-runtime curl)
+                 ceph-mon ceph-osd ceph-mgr radosgw ceph-common uuid-runtime curl openssl)
 if [[ -n "${OVK_EXTRA_APT:-}" ]]; then
   read -r -a extra <<<"$OVK_EXTRA_APT"
   SYSTEM_PACKAGES+=("${extra[@]}")

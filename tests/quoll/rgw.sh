@@ -3,6 +3,8 @@
 # for the quoll:// tests and benchmarks.
 #
 #   tests/quoll/rgw.sh start   prints the endpoint once the gateway answers
+#                              (http; https on port 7443 with the
+#                              self-signed certificate in $RGW_DIR/tls.pem)
 #   tests/quoll/rgw.sh stop    stops every daemon and removes the data; the
 #                              logs are kept when OVK_RGW_KEEP_LOGS=1
 #   tests/quoll/rgw.sh status  exit 0 when the gateway answers
@@ -18,6 +20,7 @@ unset LD_PRELOAD ASAN_OPTIONS UBSAN_OPTIONS
 
 RGW_DIR=${OVK_RGW_DIR:-/tmp/ovk-rgw}
 RGW_PORT=${OVK_RGW_PORT:-7480}
+RGW_TLS_PORT=${OVK_RGW_TLS_PORT:-7443}
 MON_ADDR=127.0.0.1:6789
 ACCESS_KEY=${OVK_RGW_ACCESS_KEY:-OVKTESTACCESSKEY0001}
 SECRET_KEY=${OVK_RGW_SECRET_KEY:-ovkTestSecretKey/0001+forLoopbackOnly}
@@ -74,7 +77,7 @@ osd journal size = 0
 mgr data = $RGW_DIR/mgr
 
 [client.rgw]
-rgw frontends = beast endpoint=127.0.0.1:$RGW_PORT
+rgw frontends = beast endpoint=127.0.0.1:$RGW_PORT ssl_endpoint=127.0.0.1:$RGW_TLS_PORT ssl_certificate=$RGW_DIR/tls.pem ssl_private_key=$RGW_DIR/tls.key
 rgw dns name = localhost
 rgw enable usage log = false
 rgw thread pool size = 64
@@ -97,6 +100,11 @@ start() {
   mkdir -p "$RGW_DIR"/{mon,osd,mgr,run,log}
   uuidgen >"$RGW_DIR/fsid"
   write_conf
+  # A self-signed certificate for the https endpoint, which the tests trust
+  # through fs.quoll.tls.caBundle (and the system does not).
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=localhost" \
+    -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" \
+    -keyout "$RGW_DIR/tls.key" -out "$RGW_DIR/tls.pem" >>"$RGW_DIR/log/setup.log" 2>&1
 
   ceph-mon -c "$CONF" --mkfs -i a --fsid "$(cat "$RGW_DIR/fsid")" \
     >>"$RGW_DIR/log/setup.log" 2>&1

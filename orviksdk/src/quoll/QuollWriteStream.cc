@@ -104,6 +104,10 @@ Error QuollWriteStream::submitPart() {
   int partNumber = static_cast<int>(parts_.size() + inFlight_.size()) + 1;
   auto data = std::make_shared<std::vector<char>>(std::move(buffer_));
   buffer_ = std::vector<char>();
+  if (!spare_.empty()) {
+    buffer_ = std::move(spare_.back());
+    spare_.pop_back();
+  }
   std::shared_ptr<const QuollStore> store = store_;
   std::string key = key_;
   std::string uploadId = uploadId_;
@@ -112,6 +116,7 @@ Error QuollWriteStream::submitPart() {
     result.part.partNumber = partNumber;
     result.error = store->client->uploadPart(key, uploadId, partNumber, data->data(),
                                              data->size(), &result.part.etag);
+    result.buffer = std::move(*data);
     return result;
   }));
   return Error();
@@ -122,6 +127,8 @@ Error QuollWriteStream::drain(size_t limit) {
     PartResult result = inFlight_.front().get();
     inFlight_.pop_front();
     if (!result.error.ok()) return fail(result.error);
+    result.buffer.clear();
+    spare_.push_back(std::move(result.buffer));
     parts_.push_back(std::move(result.part));
   }
   return Error();
@@ -204,6 +211,8 @@ Error QuollWriteStream::close() {
   if (!error.ok()) return fail(error);
   uploadId_.clear();
   completed_ = true;
+  std::vector<char>().swap(buffer_);
+  spare_.clear();
   return Error();
 }
 

@@ -66,6 +66,7 @@ class QuollWriteStream : public Stream {
   struct PartResult {
     Error error;
     CompletedPart part;
+    std::vector<char> buffer;  // handed back for the next part
   };
 
   size_t currentPartBytes() const;
@@ -82,6 +83,10 @@ class QuollWriteStream : public Stream {
   const std::string key_;
   const std::map<std::string, std::string> metadata_;
   std::vector<char> buffer_;  // the part being filled
+  // Buffers of uploaded parts, kept for the next ones: a fresh buffer
+  // would be faulted in page by page again, which costs more CPU than the
+  // upload itself.
+  std::vector<std::vector<char>> spare_;
   int64_t written_ = 0;       // bytes of the file so far, kept bytes included
   std::string uploadId_;      // empty until the first part is sent
   std::vector<CompletedPart> parts_;

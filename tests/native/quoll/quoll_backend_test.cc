@@ -459,6 +459,50 @@ TEST_F(QuollBackendTest, PermissionAndOwnerAreKeptAsMetadata) {
   EXPECT_EQ(backend_->setPermission(path("none"), 0600).code(), OVK_ERR_NOT_FOUND);
 }
 
+// The gateway is configured with "rgw dns name = localhost", and curl
+// resolves every *.localhost name to the loopback address, so the bucket
+// can travel in the host name (and in the signature's host header).
+TEST_F(QuollBackendTest, VirtualHostedAddressingReachesTheSameObjects) {
+  auto hosted = connect(kRgwSecretKey, {{"fs.quoll.endpoint", "http://localhost:7480"},
+                                        {"fs.quoll.virtualHosted", "true"}});
+  ASSERT_NE(hosted, nullptr);
+  std::swap(backend_, hosted);
+  ASSERT_TRUE(backend_->mkdir(path("d"), false, 0755).ok());
+  Error error = writeFile("d/a b+c", "virtual");
+  ASSERT_TRUE(error.ok()) << error.message();
+  error = backend_->rename(path("d/a b+c"), path("d/moved"));
+  ASSERT_TRUE(error.ok()) << error.message();
+  EXPECT_EQ(listNames("d", false), std::vector<std::string>{"d/moved"});
+  std::swap(backend_, hosted);
+  EXPECT_EQ(readFile("d/moved"), "virtual") << "path-style sees what virtual-hosted wrote";
+}
+
+TEST_F(QuollBackendTest, HttpsChecksTheCertificateAgainstTheConfiguredAuthorities) {
+  const std::string ca = testing::RgwCaBundle();
+  auto trusted = connect(kRgwSecretKey, {{"fs.quoll.endpoint", testing::kRgwTlsEndpoint},
+                                         {"fs.quoll.tls.caBundle", ca}});
+  ASSERT_NE(trusted, nullptr);
+  std::swap(backend_, trusted);
+  Error error = writeFile("over-tls", "secret bytes");
+  ASSERT_TRUE(error.ok()) << error.message();
+  EXPECT_EQ(readFile("over-tls"), "secret bytes");
+
+  Error refused;
+  EXPECT_EQ(connect(kRgwSecretKey, {{"fs.quoll.endpoint", testing::kRgwTlsEndpoint}},
+                    &refused),
+            nullptr)
+      << "a self-signed certificate is not trusted by the system's authorities";
+  EXPECT_NE(refused.message().find("127.0.0.1:7443"), std::string::npos) << refused.message();
+  EXPECT_NE(refused.message().find("certificate"), std::string::npos) << refused.message();
+  EXPECT_EQ(refused.message().find(kRgwSecretKey), std::string::npos);
+
+  auto unchecked = connect(kRgwSecretKey, {{"fs.quoll.endpoint", testing::kRgwTlsEndpoint},
+                                           {"fs.quoll.tls.verify", "false"}});
+  ASSERT_NE(unchecked, nullptr);
+  std::swap(backend_, unchecked);
+  EXPECT_EQ(readFile("over-tls"), "secret bytes");
+}
+
 TEST_F(QuollBackendTest, ContentSummaryCountsTheTreeOrItsChildren) {
   ASSERT_TRUE(backend_->mkdir(path("t/s"), true, 0755).ok());
   ASSERT_TRUE(writeFile("t/a", "12345").ok());

@@ -19,6 +19,13 @@ inline constexpr char kRgwEndpoint[] = "http://127.0.0.1:7480";
 inline constexpr char kRgwAccessKey[] = "OVKTESTACCESSKEY0001";
 inline constexpr char kRgwSecretKey[] = "ovkTestSecretKey/0001+forLoopbackOnly";
 inline constexpr char kTestBucket[] = "ovk-native";
+inline constexpr char kRgwTlsEndpoint[] = "https://127.0.0.1:7443";
+
+// The self-signed certificate of the https endpoint, made by rgw.sh.
+inline std::string RgwCaBundle() {
+  const char* dir = std::getenv("OVK_RGW_DIR");
+  return std::string(dir != nullptr ? dir : "/tmp/ovk-rgw") + "/tls.pem";
+}
 
 class RgwEnvironment : public ::testing::Environment {
  public:
